@@ -1,0 +1,18 @@
+# Compiler settings shared by every target of the project: link filehash_common.
+add_library(filehash_common INTERFACE)
+target_compile_features(filehash_common INTERFACE cxx_std_17)
+set(CMAKE_CXX_EXTENSIONS OFF)
+target_compile_options(filehash_common INTERFACE -Wall -Wextra -pedantic)
+target_compile_definitions(filehash_common INTERFACE
+    QT_NO_CAST_FROM_ASCII
+    QT_NO_CAST_TO_ASCII
+    QT_NO_NARROWING_CONVERSIONS_IN_CONNECT
+    QT_DISABLE_DEPRECATED_BEFORE=0x050900)
+if(FILEHASH_WERROR)
+    target_compile_options(filehash_common INTERFACE -Werror)
+endif()
+if(FILEHASH_SANITIZE)
+    target_compile_options(filehash_common INTERFACE
+        -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+    target_link_options(filehash_common INTERFACE -fsanitize=address,undefined)
+endif()
