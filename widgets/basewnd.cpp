@@ -1,0 +1,99 @@
+#include "basewnd.h"
+
+#include "cimg.h"
+
+#include <QColor>
+#include <QGuiApplication>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmap>
+#include <QScreen>
+
+#include <cmath>
+
+baseWnd::baseWnd(QWidget *parent) : QMainWindow(parent, Qt::WindowFlags())
+{
+    setWindowFlags(Qt::FramelessWindowHint);
+    setAttribute(Qt::WA_TranslucentBackground, true);
+}
+
+baseWnd::~baseWnd() = default;
+
+void baseWnd::setBackground(const char *path)
+{
+    bgPath = QString::fromUtf8(path);
+    const QSize image = QPixmap(bgPath).size().expandedTo(QSize(0, 0));
+    QSize available;
+    if (QScreen *screen = QGuiApplication::primaryScreen())
+        available = screen->availableGeometry().size();
+    // Centred by the image's size, not the window's: the origin of the available area is not
+    // added, as the window has always been placed.
+    const int x = (available.width() - image.width()) / 2;
+    const int y = (available.height() - image.height()) / 2;
+    setGeometry(x, y, image.width() + 2 * shadowWidth, image.height() + 2 * shadowWidth);
+    if (!imgBg)
+        imgBg = new cImg(this);
+    imgBg->setImage(bgPath, 1.0f);
+    imgBg->move(shadowWidth, shadowWidth);
+}
+
+void baseWnd::setDragArea(int x, int y, int width, int height)
+{
+    dragAreaX = x + shadowWidth;
+    dragAreaY = y + shadowWidth;
+    dragAreaWidth = width;
+    dragAreaHeight = height;
+}
+
+QSize baseWnd::backgroundSize() const
+{
+    return imgBg ? imgBg->size() : size();
+}
+
+void baseWnd::mousePressEvent(QMouseEvent *event)
+{
+    const QPoint frame = frameGeometry().topLeft();
+    const QPoint global = event->globalPos();
+    const int left = frame.x() + dragAreaX;
+    const int top = frame.y() + dragAreaY;
+    // Inclusive on all four edges.
+    const bool inside = global.x() >= left && global.x() <= left + dragAreaWidth && global.y() >= top &&
+                        global.y() <= top + dragAreaHeight;
+    if (inside && event->button() == Qt::LeftButton) {
+        dragging = true;
+        pressGlobalPos = global;
+        pressWindowPos = frame;
+    }
+}
+
+void baseWnd::mouseMoveEvent(QMouseEvent *event)
+{
+    if (dragging)
+        move(pressWindowPos + (event->globalPos() - pressGlobalPos));
+}
+
+void baseWnd::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton)
+        dragging = false;
+}
+
+void baseWnd::paintEvent(QPaintEvent *)
+{
+    if (!shadowEnabled)
+        return;
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    // Ten one-pixel rings around the image, fading outwards.
+    for (int i = 0; i < shadowWidth; ++i) {
+        const int d = shadowWidth - i;
+        QPainterPath path;
+        path.setFillRule(Qt::WindingFill);
+        path.addRect(d, d, width() - 2.0 * d, height() - 2.0 * d);
+        QColor color(0, 0, 0);
+        color.setAlpha(static_cast<int>(150 - 50 * std::sqrt(static_cast<double>(i))));
+        painter.setPen(color);
+        painter.drawPath(path);
+    }
+}
