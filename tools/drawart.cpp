@@ -1,0 +1,427 @@
+// filehash-art: draws every picture of the window with QPainter and writes them as PNGs, plus the
+// application icon.
+//
+//   filehash-art [res-folder [icon-file]]
+//
+// The defaults are the source tree's res/ folder and app/filehash.ico. Everything is drawn from
+// shapes (no text, no fonts), so the output does not depend on the machine it is run on.
+
+#include <QColor>
+#include <QDir>
+#include <QGuiApplication>
+#include <QImage>
+#include <QImageWriter>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPen>
+#include <QRadialGradient>
+#include <QString>
+#include <QStringList>
+#include <QTextStream>
+#include <QtMath>
+
+#include <cstdio>
+
+#ifndef FILEHASH_RES_DIR
+#define FILEHASH_RES_DIR "res"
+#endif
+#ifndef FILEHASH_ICON_FILE
+#define FILEHASH_ICON_FILE "filehash.ico"
+#endif
+
+namespace
+{
+
+// ---- palette -------------------------------------------------------------------------------------
+
+const QColor kNavy(10, 38, 92);         // top-left of the band
+const QColor kMidBlue(19, 82, 172);     // behind the title
+const QColor kBrightBlue(30, 132, 238); // bottom-right of the band, next to the button's (30,144,255)
+// White, like the line edits: the empty result fields, shown before any verdict, then blend in.
+const QColor kBody(255, 255, 255);
+const QColor kEdge(214, 222, 234); // hairline round the body
+const QColor kPassGreen(46, 160, 67);
+const QColor kFailRed(215, 58, 73);
+const QColor kCloseRed(232, 17, 35);
+
+constexpr int kBgWidth = 700;
+constexpr int kBgHeight = 600;
+constexpr int kBand = 110;
+
+QImage transparentImage(int w, int h)
+{
+    QImage img(w, h, QImage::Format_ARGB32_Premultiplied);
+    img.fill(Qt::transparent);
+    return img;
+}
+
+QColor withAlpha(QColor c, qreal alpha)
+{
+    c.setAlphaF(alpha);
+    return c;
+}
+
+QColor mix(const QColor &a, const QColor &b, qreal t)
+{
+    return QColor::fromRgbF(a.redF() + (b.redF() - a.redF()) * t, a.greenF() + (b.greenF() - a.greenF()) * t,
+                            a.blueF() + (b.blueF() - a.blueF()) * t);
+}
+
+// The band's gradient, shared by the background and the application icon.
+QLinearGradient bandGradient(QPointF from, QPointF to)
+{
+    QLinearGradient g(from, to);
+    g.setColorAt(0.0, kNavy);
+    g.setColorAt(0.5, kMidBlue);
+    g.setColorAt(1.0, kBrightBlue);
+    return g;
+}
+
+// ---- the emblem: a shield with a check mark --------------------------------------------------------
+
+// The shield's outline in a 100 x 100 design box (it spans x 20..80, y 10..92).
+QPainterPath shieldPath()
+{
+    QPainterPath p;
+    p.moveTo(50, 10);
+    p.cubicTo(60, 17, 70, 20, 80, 20.5);
+    p.lineTo(80, 47);
+    p.cubicTo(80, 68, 67, 83, 50, 92);
+    p.cubicTo(33, 83, 20, 68, 20, 47);
+    p.lineTo(20, 20.5);
+    p.cubicTo(30, 20, 40, 17, 50, 10);
+    p.closeSubpath();
+    return p;
+}
+
+QPainterPath checkPath()
+{
+    QPainterPath p;
+    p.moveTo(36, 50);
+    p.lineTo(46.5, 60.5);
+    p.lineTo(65, 40);
+    return p;
+}
+
+// The emblem for the band: a white shield outline on a light veil, with a white check.
+void drawBandEmblem(QPainter &p, const QRectF &box)
+{
+    p.save();
+    p.translate(box.topLeft());
+    p.scale(box.width() / 100.0, box.height() / 100.0);
+
+    const QPainterPath shield = shieldPath();
+    QLinearGradient veil(0, 10, 0, 92);
+    veil.setColorAt(0, QColor(255, 255, 255, 70));
+    veil.setColorAt(1, QColor(255, 255, 255, 22));
+    p.fillPath(shield, veil);
+
+    // A faint inner line, like an engraved rim.
+    p.save();
+    p.translate(50, 50);
+    p.scale(0.83, 0.83);
+    p.translate(-50, -50);
+    p.setPen(QPen(QColor(255, 255, 255, 80), 1.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.setBrush(Qt::NoBrush);
+    p.drawPath(shield);
+    p.restore();
+
+    p.setPen(QPen(Qt::white, 4.2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.setBrush(Qt::NoBrush);
+    p.drawPath(shield);
+
+    p.setPen(QPen(Qt::white, 7.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.drawPath(checkPath());
+    p.restore();
+}
+
+// ---- bg.png ---------------------------------------------------------------------------------------
+
+// A hexagon lattice (flat-topped hexagons of circumradius r), white lines on transparent, with a few
+// vertices marked as nodes: the "chain" motif.
+QImage hexLayer(int w, int h, qreal r)
+{
+    QImage layer = transparentImage(w, h);
+    QPainter p(&layer);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(Qt::white, 1.0));
+    p.setBrush(Qt::NoBrush);
+
+    const qreal dx = 1.5 * r;
+    const qreal dy = qSqrt(3.0) * r;
+    int column = 0;
+    for (qreal cx = -r; cx < w + 2 * r; cx += dx, ++column) {
+        const qreal offset = (column % 2) ? dy / 2 : 0;
+        int row = 0;
+        for (qreal cy = -dy + offset; cy < h + dy; cy += dy, ++row) {
+            QPolygonF hex;
+            for (int k = 0; k < 6; ++k) {
+                const qreal a = qDegreesToRadians(60.0 * k);
+                hex << QPointF(cx + r * qCos(a), cy + r * qSin(a));
+            }
+            p.drawPolygon(hex);
+            // Nodes on a sparse, regular-looking but not grid-like subset of vertices.
+            if ((column * 7 + row * 3) % 5 == 0) {
+                p.save();
+                p.setBrush(Qt::white);
+                p.setPen(Qt::NoPen);
+                p.drawEllipse(hex[(column + row) % 6], 2.0, 2.0);
+                p.restore();
+            }
+        }
+    }
+    return layer;
+}
+
+// Multiplies the layer's alpha by a horizontal profile: clear on the left, rising to the right.
+void fadeLeftwards(QImage &layer, qreal clearUntil, qreal fullFrom)
+{
+    QPainter p(&layer);
+    p.setCompositionMode(QPainter::CompositionMode_DestinationIn);
+    QLinearGradient mask(clearUntil, 0, fullFrom, 0);
+    mask.setColorAt(0, QColor(0, 0, 0, 0));
+    mask.setColorAt(1, QColor(0, 0, 0, 255));
+    p.fillRect(layer.rect(), mask);
+}
+
+QImage drawBackground()
+{
+    QImage img(kBgWidth, kBgHeight, QImage::Format_ARGB32_Premultiplied);
+    img.fill(kBody);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+
+    const QRectF band(0, 0, kBgWidth, kBand);
+
+    // The band: navy on the left to a bright blue on the right, slightly diagonal.
+    p.fillRect(band, bandGradient(QPointF(0, 0), QPointF(kBgWidth, kBand * 2.2)));
+
+    // A soft light from the upper right.
+    QRadialGradient glow(QPointF(kBgWidth - 80, -30), 360);
+    glow.setColorAt(0, QColor(255, 255, 255, 34));
+    glow.setColorAt(1, QColor(255, 255, 255, 0));
+    p.fillRect(band, glow);
+
+    // The lattice, only towards the right, well away from the logo and faint behind the title.
+    QImage lattice = hexLayer(kBgWidth, kBand, 17);
+    fadeLeftwards(lattice, 330, 660);
+    p.setOpacity(0.13);
+    p.drawImage(0, 0, lattice);
+    p.setOpacity(1.0);
+
+    // A faint darker fall-off towards the band's bottom, then a light hairline closing it.
+    QLinearGradient depth(0, kBand - 30, 0, kBand);
+    depth.setColorAt(0, QColor(0, 10, 40, 0));
+    depth.setColorAt(1, QColor(0, 10, 40, 28));
+    p.fillRect(QRectF(0, kBand - 30, kBgWidth, 30), depth);
+    p.fillRect(QRectF(0, kBand - 1, kBgWidth, 1), QColor(255, 255, 255, 40));
+
+    // Under the band, a short soft shadow on the body.
+    QLinearGradient shade(0, kBand, 0, kBand + 6);
+    shade.setColorAt(0, QColor(15, 40, 80, 30));
+    shade.setColorAt(1, QColor(15, 40, 80, 0));
+    p.fillRect(QRectF(0, kBand, kBgWidth, 6), shade);
+
+    // A hairline round the body so the light window keeps its edge on a light desktop.
+    p.setRenderHint(QPainter::Antialiasing, false);
+    p.fillRect(QRect(0, kBand, 1, kBgHeight - kBand), kEdge);
+    p.fillRect(QRect(kBgWidth - 1, kBand, 1, kBgHeight - kBand), kEdge);
+    p.fillRect(QRect(0, kBgHeight - 1, kBgWidth, 1), kEdge);
+    return img;
+}
+
+// ---- logo.png -------------------------------------------------------------------------------------
+
+QImage drawLogo()
+{
+    // 90 x 90 placed at (15,10): vertically centred in the 110 px band.
+    QImage img = transparentImage(90, 90);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+    drawBandEmblem(p, QRectF(13, 13, 64, 64));
+    return img;
+}
+
+// ---- title bar buttons ----------------------------------------------------------------------------
+
+enum class ButtonState { Normal, Hover, Press };
+enum class Glyph { Close, Minimise };
+
+constexpr int kButton = 30;
+
+QImage drawButton(Glyph glyph, ButtonState state)
+{
+    QImage img = transparentImage(kButton, kButton);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+
+    if (state != ButtonState::Normal) {
+        QColor back;
+        if (glyph == Glyph::Close)
+            back = state == ButtonState::Hover ? kCloseRed : kCloseRed.darker(125);
+        else
+            back = state == ButtonState::Hover ? QColor(255, 255, 255, 46) : QColor(0, 12, 40, 56);
+        p.setPen(Qt::NoPen);
+        p.setBrush(back);
+        p.drawRoundedRect(QRectF(1, 1, kButton - 2, kButton - 2), 5, 5);
+    }
+
+    QColor ink = Qt::white;
+    if (state == ButtonState::Press)
+        ink = QColor(255, 255, 255, 225);
+    if (glyph == Glyph::Close) {
+        // Two strokes of a 10 px square, centred on the pixel grid.
+        p.setPen(QPen(ink, 1.8, Qt::SolidLine, Qt::RoundCap));
+        const qreal a = 10.0, b = 20.0;
+        p.drawLine(QPointF(a, a), QPointF(b, b));
+        p.drawLine(QPointF(a, b), QPointF(b, a));
+    } else {
+        // A bar on whole pixels so it stays sharp: 10 x 2 at the button's centre.
+        p.setRenderHint(QPainter::Antialiasing, false);
+        p.fillRect(QRect(10, 15, 10, 2), ink);
+    }
+    return img;
+}
+
+// ---- verdict icons --------------------------------------------------------------------------------
+
+constexpr int kVerdict = 40;
+
+void drawVerdictDisc(QPainter &p, const QColor &base)
+{
+    const QRectF disc(1, 1, kVerdict - 2, kVerdict - 2);
+    QLinearGradient fill(0, disc.top(), 0, disc.bottom());
+    fill.setColorAt(0, base.lighter(112));
+    fill.setColorAt(1, base.darker(106));
+    p.setPen(Qt::NoPen);
+    p.setBrush(fill);
+    p.drawEllipse(disc);
+    // A thin darker rim keeps the edge crisp on the light panel.
+    p.setPen(QPen(withAlpha(base.darker(130), 0.55), 1.0));
+    p.setBrush(Qt::NoBrush);
+    p.drawEllipse(disc.adjusted(0.5, 0.5, -0.5, -0.5));
+}
+
+QImage drawPass()
+{
+    QImage img = transparentImage(kVerdict, kVerdict);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+    drawVerdictDisc(p, kPassGreen);
+    QPainterPath check;
+    check.moveTo(11.5, 20.5);
+    check.lineTo(17.5, 26.5);
+    check.lineTo(28.5, 14.5);
+    p.setPen(QPen(Qt::white, 3.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.drawPath(check);
+    return img;
+}
+
+QImage drawFail()
+{
+    QImage img = transparentImage(kVerdict, kVerdict);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+    drawVerdictDisc(p, kFailRed);
+    p.setPen(QPen(Qt::white, 3.6, Qt::SolidLine, Qt::RoundCap));
+    const qreal a = 13.5, b = 26.5;
+    p.drawLine(QPointF(a, a), QPointF(b, b));
+    p.drawLine(QPointF(a, b), QPointF(b, a));
+    return img;
+}
+
+// ---- application icon -----------------------------------------------------------------------------
+
+QImage drawAppIcon(int size)
+{
+    QImage img = transparentImage(size, size);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+    const qreal s = size / 256.0;
+    p.scale(s, s);
+
+    // A rounded tile in the band's colours.
+    const QRectF tile(8, 8, 240, 240);
+    p.setPen(Qt::NoPen);
+    p.setBrush(bandGradient(tile.topLeft(), tile.bottomRight()));
+    p.drawRoundedRect(tile, 52, 52);
+    QRadialGradient glow(QPointF(210, 20), 220);
+    glow.setColorAt(0, QColor(255, 255, 255, 40));
+    glow.setColorAt(1, QColor(255, 255, 255, 0));
+    p.setBrush(glow);
+    p.drawRoundedRect(tile, 52, 52);
+
+    // A solid white shield with the check cut in the tile's blue: bold enough to read at 16 px.
+    p.save();
+    p.translate(28, 26);
+    p.scale(2.0, 2.0);
+    QLinearGradient shieldFill(0, 10, 0, 92);
+    shieldFill.setColorAt(0, Qt::white);
+    shieldFill.setColorAt(1, QColor(226, 236, 250));
+    p.fillPath(shieldPath(), shieldFill);
+    p.setPen(QPen(mix(kNavy, kMidBlue, 0.6), 9.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.setBrush(Qt::NoBrush);
+    p.drawPath(checkPath());
+    p.restore();
+    return img;
+}
+
+// ---- output ---------------------------------------------------------------------------------------
+
+bool save(const QImage &image, const QString &path, const char *format)
+{
+    QImageWriter writer(path, format);
+    if (!writer.write(image.convertToFormat(QImage::Format_ARGB32))) {
+        QTextStream(stderr) << "filehash-art: cannot write " << path << ": " << writer.errorString() << '\n';
+        return false;
+    }
+    QTextStream(stdout) << path << " (" << image.width() << 'x' << image.height() << ")\n";
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // Nothing is shown: any platform plugin will do, and the offscreen one runs without a display.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+
+    const QStringList args = QCoreApplication::arguments();
+    if (args.size() > 3 || args.contains(QStringLiteral("-h")) || args.contains(QStringLiteral("--help"))) {
+        QTextStream(stderr) << "usage: filehash-art [res-folder [icon-file]]\n"
+                            << "  defaults: " << QStringLiteral(FILEHASH_RES_DIR) << " and "
+                            << QStringLiteral(FILEHASH_ICON_FILE) << '\n';
+        return 2;
+    }
+    const QString resDir = args.size() > 1 ? args.at(1) : QStringLiteral(FILEHASH_RES_DIR);
+    const QString iconFile = args.size() > 2 ? args.at(2) : QStringLiteral(FILEHASH_ICON_FILE);
+
+    if (!QDir().mkpath(resDir)) {
+        QTextStream(stderr) << "filehash-art: cannot create " << resDir << '\n';
+        return 1;
+    }
+    const QDir res(resDir);
+    const auto png = [&res](const QImage &image, const char *name) {
+        return save(image, res.filePath(QString::fromLatin1(name)), "png");
+    };
+
+    bool ok = true;
+    ok &= png(drawBackground(), "bg.png");
+    ok &= png(drawLogo(), "logo.png");
+    ok &= png(drawButton(Glyph::Close, ButtonState::Normal), "btn_close.png");
+    ok &= png(drawButton(Glyph::Close, ButtonState::Hover), "btn_close_hover.png");
+    ok &= png(drawButton(Glyph::Close, ButtonState::Press), "btn_close_press.png");
+    ok &= png(drawButton(Glyph::Minimise, ButtonState::Normal), "btn_min.png");
+    ok &= png(drawButton(Glyph::Minimise, ButtonState::Hover), "btn_min_hover.png");
+    ok &= png(drawButton(Glyph::Minimise, ButtonState::Press), "btn_min_press.png");
+    ok &= png(drawPass(), "dui.png");
+    ok &= png(drawFail(), "cuo.png");
+
+    // Qt's ICO writer stores one image per file, so the icon is the 256 px picture alone; Windows
+    // scales it for the smaller sizes.
+    ok &= save(drawAppIcon(256), iconFile, "ico");
+    return ok ? 0 : 1;
+}
