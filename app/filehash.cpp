@@ -1,0 +1,217 @@
+#include "filehash.h"
+
+#include "cbutton.h"
+#include "cimg.h"
+#include "texts.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QFont>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QPalette>
+#include <QPushButton>
+#include <QTimer>
+
+namespace
+{
+
+const int kDragBandHeight = 110;
+
+QFont yaHei(int pointSize)
+{
+    return QFont(QStringLiteral("Microsoft YaHei"), pointSize);
+}
+
+int textWidth(const QFontMetrics &metrics, const QString &text)
+{
+#if QT_VERSION >= QT_VERSION_CHECK(5, 11, 0)
+    return metrics.horizontalAdvance(text);
+#else
+    return metrics.width(text);
+#endif
+}
+
+// A label whose position is derived from its text's width in the default font (the font a new
+// label inherits, before its own font is applied).
+QLabel *placedLabel(QWidget *parent, const char *gbTextBytes, const QFont &font, int right, int y,
+                    const QString &name)
+{
+    auto *label = new QLabel(parent);
+    label->setObjectName(name);
+    const QString text = gbText(gbTextBytes);
+    const int w = textWidth(QFontMetrics(label->font()), text);
+    label->setText(text);
+    label->setFont(font);
+    label->move(right - w, y);
+    return label;
+}
+
+QLineEdit *fixedLineEdit(QWidget *parent, const QString &name, int width, int height, int x, int y)
+{
+    auto *edit = new QLineEdit(parent);
+    edit->setObjectName(name);
+    edit->setFixedSize(width, height);
+    edit->move(x, y);
+    return edit;
+}
+
+} // namespace
+
+filehash::filehash(QWidget *parent) : baseWnd(parent)
+{
+    setBackground("res/bg.png");
+    const int W = backgroundSize().width();
+    const int M = W / 2;
+    setDragArea(0, 0, W, kDragBandHeight);
+
+    for (int code = 1; code <= texts::kTypeCount; ++code)
+        typeNames.insert(code, gbText(texts::kTypeNames[code - 1]));
+    typeCode = 1;
+
+    const QFont fieldFont = yaHei(10);
+    const QFont captionFont = yaHei(12);
+    const QFont titleFont = yaHei(16);
+
+    btnClose = new cButton(imgBg);
+    btnClose->setObjectName(QStringLiteral("btnClose"));
+    btnClose->setImage(QStringLiteral("res/btn_close"));
+    btnClose->move(W - 10 - btnClose->width(), 10);
+    connect(btnClose, &QAbstractButton::clicked, this, &filehash::onClickBtnClose);
+
+    btnMin = new cButton(imgBg);
+    btnMin->setObjectName(QStringLiteral("btnMin"));
+    btnMin->setImage(QStringLiteral("res/btn_min"));
+    btnMin->move(btnClose->x() - 15 - btnMin->width(), 10);
+    connect(btnMin, &QAbstractButton::clicked, this, &filehash::onClickBtnMin);
+
+    imgLogo = new cImg(imgBg);
+    imgLogo->setObjectName(QStringLiteral("imgLogo"));
+    imgLogo->setImage(QStringLiteral("res/logo.png"), 1.0f);
+    imgLogo->move(15, 10);
+
+    cbType = new QComboBox(imgBg);
+    cbType->setObjectName(QStringLiteral("cbType"));
+    cbType->setFixedSize(300, 30);
+    cbType->setFont(fieldFont);
+    for (auto it = typeNames.constBegin(); it != typeNames.constEnd(); ++it)
+        cbType->addItem(it.value());
+    cbType->move(M - 130, 140);
+    // Connected only now, so filling the list does not reach the window.
+    connect(cbType, SIGNAL(currentIndexChanged(int)), this, SLOT(onCBChanged(int)));
+
+    leOrder = fixedLineEdit(imgBg, QStringLiteral("leOrder"), 300, 30, M - 130, 190);
+    leOrder->setFont(fieldFont);
+    leFile = fixedLineEdit(imgBg, QStringLiteral("leFile"), 300, 30, M - 130, 240);
+    leFile->setFont(fieldFont);
+    leFile->setFocusPolicy(Qt::NoFocus);
+    leHash = new QLineEdit(imgBg);
+    leHash->setObjectName(QStringLiteral("leHash"));
+    leHash->move(M - 130, 290);
+    leHash->hide();
+
+    btnChoose = new QPushButton(gbText(texts::kChooseFile), imgBg);
+    btnChoose->setObjectName(QStringLiteral("btnChoose"));
+    btnChoose->setFixedSize(100, 30);
+    btnChoose->move(M + 190, 240);
+
+    btnCheck = new QPushButton(gbText(texts::kCheck), imgBg);
+    btnCheck->setObjectName(QStringLiteral("btnCheck"));
+    btnCheck->setFixedSize(150, 30);
+    btnCheck->move(M - 75, 290);
+    btnCheck->setStyleSheet(QStringLiteral("background-color: rgb(30, 144, 255);color:white"));
+
+    placedLabel(imgBg, texts::kTypeCaption, captionFont, M - 155, 140, QStringLiteral("labTypeCaption"));
+    placedLabel(imgBg, texts::kOrderCaption, captionFont, M - 159, 190, QStringLiteral("labOrderCaption"));
+    placedLabel(imgBg, texts::kFileCaption, captionFont, M - 155, 240, QStringLiteral("labFileCaption"));
+    {
+        auto *labTitle = new QLabel(imgBg);
+        labTitle->setObjectName(QStringLiteral("labTitle"));
+        const QString title = gbText(texts::kTitle);
+        const int w = textWidth(QFontMetrics(labTitle->font()), title);
+        labTitle->setText(title);
+        labTitle->setFont(titleFont);
+        const int h = QFontMetrics(labTitle->font()).height();
+        QPalette palette = labTitle->palette();
+        palette.setBrush(QPalette::All, QPalette::WindowText, QBrush(Qt::white));
+        labTitle->setPalette(palette);
+        labTitle->move(M - w / 2, 55 - h / 2);
+    }
+
+    netManager = new QNetworkAccessManager(this);
+    connect(netManager, SIGNAL(finished(QNetworkReply *)), this, SLOT(finishedPostSlot(QNetworkReply *)));
+    timer = new QTimer(this);
+    connect(timer, SIGNAL(timeout()), this, SLOT(onTimeout()));
+
+    connect(btnCheck, SIGNAL(clicked()), this, SLOT(ClickBtnCheck()));
+    connect(btnChoose, SIGNAL(clicked()), this, SLOT(ClickBtnChoose()));
+
+    // The result panel, bottom layer first: later siblings are drawn above the frame.
+    lePanel = fixedLineEdit(imgBg, QStringLiteral("lePanel"), 630, 210, M - 290, 350);
+    lePanel->setFocusPolicy(Qt::NoFocus);
+    lePanel->hide();
+    leResultTitle = fixedLineEdit(imgBg, QStringLiteral("leResultTitle"), 100, 30, M - 260, 335);
+    leResultTitle->setFont(fieldFont);
+    leResultTitle->setStyleSheet(
+        QStringLiteral("QLineEdit{border-width:0;border-style:outset;qproperty-alignment:AlignHCenter;}"));
+    leResultTitle->setFocusPolicy(Qt::NoFocus);
+    leResultTitle->hide();
+    const QString valueStyle = QStringLiteral("QLineEdit{border-width:0;border-style:outset}");
+    QLineEdit **values[] = {&leApplicant, &leTime, &leLocation, &leChain};
+    const char *valueNames[] = {"leApplicant", "leTime", "leLocation", "leChain"};
+    for (int row = 0; row < 4; ++row) {
+        QLineEdit *edit = fixedLineEdit(imgBg, QString::fromLatin1(valueNames[row]), row == 3 ? 495 : 300, 30,
+                                        M - 180, 430 + 30 * row);
+        edit->setFont(fieldFont);
+        edit->setStyleSheet(valueStyle);
+        edit->setFocusPolicy(Qt::NoFocus);
+        *values[row] = edit;
+    }
+
+    labResult = placedLabel(imgBg, texts::kPassHeading, titleFont, M + 50, 360, QStringLiteral("labResult"));
+    labResult->setStyleSheet(QStringLiteral("color:green"));
+    labResult->hide();
+    labResultDesc =
+        placedLabel(imgBg, texts::kPassDesc, captionFont, M + 185, 400, QStringLiteral("labResultDesc"));
+    labResultDesc->setStyleSheet(QStringLiteral("color:green"));
+    labResultDesc->hide();
+    labApplicant =
+        placedLabel(imgBg, texts::kApplicant, fieldFont, M - 200, 435, QStringLiteral("labApplicant"));
+    labApplicant->hide();
+    labLocation =
+        placedLabel(imgBg, texts::kLocationInfo, fieldFont, M - 200, 495, QStringLiteral("labLocation"));
+    labLocation->hide();
+    labTime = placedLabel(imgBg, texts::kTimeInfo, fieldFont, M - 200, 465, QStringLiteral("labTime"));
+    labTime->hide();
+    labChain = placedLabel(imgBg, texts::kChain, fieldFont, M - 200, 525, QStringLiteral("labChain"));
+    labChain->hide();
+
+    imgResult = new cImg(imgBg);
+    imgResult->setObjectName(QStringLiteral("imgResult"));
+    imgResult->setImage(QStringLiteral("res/dui.png"), 1.0f);
+    imgResult->move(M - 130, 360);
+    imgResult->hide();
+}
+
+void filehash::onClickBtnMin()
+{
+    showMinimized();
+}
+
+void filehash::onClickBtnClose()
+{
+    const QMessageBox::StandardButton answer =
+        QMessageBox::question(nullptr, gbText(texts::kInfoTitle), gbText(texts::kCloseQuestion),
+                              QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+    if (answer == QMessageBox::Yes)
+        QCoreApplication::quit();
+}
+
+void filehash::onCBChanged(int newIndex)
+{
+    typeCode = newIndex + 1;
+}

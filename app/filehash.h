@@ -1,0 +1,84 @@
+#ifndef FILEHASH_FILEHASH_H
+#define FILEHASH_FILEHASH_H
+
+#include "basewnd.h"
+
+#include <QMap>
+#include <QString>
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QNetworkAccessManager;
+class QNetworkReply;
+class QPushButton;
+class QTimer;
+class cButton;
+class cImg;
+
+// The tool's one window: choose the evidence type, the order number and the file, verify, and
+// read the verdict in the result panel.
+class filehash : public baseWnd
+{
+    Q_OBJECT
+public:
+    explicit filehash(QWidget *parent = nullptr);
+
+    // Sends one verification request; its answer arrives through finishedPostSlot().
+    void postHashQuery(QString order, QString hash, int type);
+    // Shows the answer to a verification request and releases the reply.
+    void handleHashReply(QNetworkReply *reply);
+
+public slots:
+    void ClickBtnCheck();
+    void ClickBtnChoose();
+    void finishedPostSlot(QNetworkReply *reply);
+    void onTimeout();
+    void onClickBtnMin();
+    void onClickBtnClose();
+    void onCBChanged(int newIndex);
+
+public:
+    QTimer *timer = nullptr;
+    QNetworkAccessManager *netManager = nullptr;
+    cButton *btnClose = nullptr;
+    cButton *btnMin = nullptr;
+    cImg *imgLogo = nullptr;
+    cImg *imgResult = nullptr;
+    QLabel *labResult = nullptr;
+    QLabel *labResultDesc = nullptr;
+    QLabel *labApplicant = nullptr;
+    QLabel *labLocation = nullptr;
+    QLabel *labTime = nullptr;
+    QLabel *labChain = nullptr;
+    QComboBox *cbType = nullptr;
+    QLineEdit *leOrder = nullptr;
+    QLineEdit *leFile = nullptr;
+    QLineEdit *leHash = nullptr;
+    QLineEdit *leApplicant = nullptr;
+    QLineEdit *leChain = nullptr;
+    QLineEdit *leTime = nullptr;
+    QLineEdit *leLocation = nullptr;
+    QLineEdit *lePanel = nullptr;
+    QLineEdit *leResultTitle = nullptr;
+    QPushButton *btnChoose = nullptr;
+    QPushButton *btnCheck = nullptr;
+    int typeCode = 1;
+    QMap<int, QString> typeNames;
+
+private:
+    // Hashes the chosen file off the GUI thread, with a progress dialog for long files.
+    void digestChosenFile(const QString &path);
+    void showPassPanel(const QString &userName, const QString &optTime, const QString &deviceInfo,
+                       const QString &chain);
+    void showFailPanel();
+};
+
+// Path of the service's hash query.
+extern const char kHashQueryPath[];
+// Reply properties that carry the digest sent with a request, and whether its answer was cut
+// off for its size, from the request to its answer.
+extern const char kSentHashProperty[];
+extern const char kTooLargeProperty[];
+
+#endif

@@ -1,0 +1,16 @@
+#include "filehash.h"
+#include "serviceconfig.h"
+
+#include <QApplication>
+
+#include <cstdio>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    if (!installServiceCa())
+        std::fprintf(stderr, "filehash: the built-in service CA holds no usable certificate\n");
+    filehash window;
+    window.show();
+    return app.exec();
+}

@@ -1,0 +1,165 @@
+#include "testsupport.h"
+
+#include "testconfig.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDialog>
+#include <QThread>
+
+#include <httplib.h>
+
+#include <chrono>
+#include <cstdio>
+
+#include <QTemporaryFile>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+#include <thread>
+
+ModalResponder::ModalResponder(QMessageBox::StandardButton button) : ModalResponder(Handler())
+{
+    m_handler = [this, button](QWidget *modal) {
+        if (auto *box = qobject_cast<QMessageBox *>(modal))
+            answerBox(box, button);
+    };
+}
+
+ModalResponder::ModalResponder(Handler handler) : m_handler(std::move(handler))
+{
+    connect(&m_timer, &QTimer::timeout, this, &ModalResponder::poll);
+    m_timer.start(10);
+}
+
+void ModalResponder::answerBox(QMessageBox *box, QMessageBox::StandardButton button)
+{
+    SeenBox seen;
+    seen.title = box->windowTitle();
+    seen.text = box->text();
+    seen.format = box->textFormat();
+    seen.parent = box->parentWidget();
+    m_boxes.append(seen);
+    if (QAbstractButton *b = box->button(button))
+        b->click();
+    else
+        box->reject();
+}
+
+void ModalResponder::poll()
+{
+    QWidget *modal = QApplication::activeModalWidget();
+    if (!modal || !modal->isVisible())
+        return;
+    for (const QPointer<QWidget> &done : qAsConst(m_done))
+        if (done == modal)
+            return;
+    m_done.append(modal);
+    ++m_handled;
+    if (m_handler)
+        m_handler(modal);
+}
+
+void closeAllModals()
+{
+    for (int i = 0; i < 20; ++i) {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (!modal)
+            return;
+        if (auto *dialog = qobject_cast<QDialog *>(modal))
+            dialog->reject();
+        else
+            modal->close();
+        QCoreApplication::processEvents();
+    }
+}
+
+QString testCertPath(const QString &fileName)
+{
+    return QStringLiteral(FILEHASH_TEST_CERT_DIR) + QLatin1Char('/') + fileName;
+}
+
+TestHttpsServer::TestHttpsServer(const QString &certName, int port)
+{
+    const std::string cert = testCertPath(certName + QStringLiteral(".pem")).toStdString();
+    const std::string key = testCertPath(QStringLiteral("server.key")).toStdString();
+    m_server.reset(new httplib::SSLServer(cert.c_str(), key.c_str()));
+    auto handle = [this](const httplib::Request &req, httplib::Response &res) {
+        Handler handler;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            Request seen;
+            seen.method = req.method;
+            seen.path = req.path;
+            seen.body = req.body;
+            for (const auto &h : req.headers)
+                seen.headers.emplace_back(h.first, h.second);
+            m_requests.push_back(seen);
+            handler = m_handler;
+        }
+        if (handler)
+            handler(req, res);
+    };
+    m_server->Get(".*", handle);
+    m_server->Post(".*", handle);
+    m_server->Put(".*", handle);
+    if (!m_server->bind_to_port("127.0.0.1", port))
+        return;
+    m_thread = new std::thread([this] { m_server->listen_after_bind(); });
+    for (int i = 0; i < 200 && !m_server->is_running(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+}
+
+TestHttpsServer::~TestHttpsServer()
+{
+    stop();
+}
+
+bool TestHttpsServer::isRunning() const
+{
+    return m_thread && m_server->is_running();
+}
+
+void TestHttpsServer::setHandler(Handler handler)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_handler = std::move(handler);
+}
+
+std::vector<TestHttpsServer::Request> TestHttpsServer::requests() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_requests;
+}
+
+void TestHttpsServer::stop()
+{
+    if (!m_thread)
+        return;
+    m_server->stop();
+    m_thread->join();
+    delete m_thread;
+    m_thread = nullptr;
+}
+
+QByteArray captureStdout(const std::function<void()> &fn)
+{
+#ifdef Q_OS_UNIX
+    QTemporaryFile sink;
+    if (!sink.open())
+        return QByteArray();
+    std::fflush(stdout);
+    const int saved = dup(1);
+    dup2(sink.handle(), 1);
+    fn();
+    std::fflush(stdout);
+    dup2(saved, 1);
+    close(saved);
+    sink.seek(0);
+    return sink.readAll();
+#else
+    fn();
+    return QByteArray();
+#endif
+}
