@@ -1,0 +1,37 @@
+#ifndef FILEHASH_FILEDIGEST_H
+#define FILEHASH_FILEDIGEST_H
+
+#include <QString>
+#include <QtGlobal>
+
+#include <functional>
+
+// The SHA-256 digest of a whole file, read in fixed-size blocks so that memory stays
+// bounded whatever the file's size. No widgets here: the window, the benchmark and the
+// reference service all use this one code path.
+struct FileDigest {
+    enum class Status {
+        Ok,         // hex holds the digest
+        Empty,      // the file has no content
+        CannotRead, // opening or a read failed, or it is a directory
+        Changed,    // size or modification time changed while it was read, or it grew past its size
+        Cancelled,  // the progress callback asked to stop
+    };
+    Status status = Status::CannotRead;
+    QString hex;      // 64 lower-case hexadecimal characters when status is Ok, else empty
+    qint64 bytes = 0; // bytes read
+};
+
+// Called with the bytes read so far and the size the file had when it was opened (-1 when the
+// size is unknown, as for a pipe or a character device): after the first block, then at most
+// about every 50 ms while data flows and about every 50 ms while waiting for data that does not
+// come, and once more after the last block. done never decreases. Returning false stops the read
+// (status Cancelled). It runs on the thread that called digestFile(), typically a worker thread.
+using DigestProgress = std::function<bool(qint64 done, qint64 total)>;
+
+FileDigest digestFile(const QString &path, const DigestProgress &progress = DigestProgress());
+
+// Bytes read per block: the one buffer digestFile() allocates.
+qint64 digestBlockSize();
+
+#endif
