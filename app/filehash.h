@@ -80,5 +80,7 @@ extern const char kHashQueryPath[];
 // off for its size, from the request to its answer.
 extern const char kSentHashProperty[];
 extern const char kTooLargeProperty[];
+// Largest answer body read into memory.
+constexpr qint64 kMaxAnswerBytes = 1024 * 1024;
 
 #endif

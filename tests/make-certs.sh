@@ -19,10 +19,12 @@ printf 'subjectAltName=DNS:localhost,IP:127.0.0.1\n' >localhost.ext
 printf 'subjectAltName=DNS:wrong.invalid\n' >wronghost.ext
 openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days $days \
     -extfile localhost.ext -out server.pem >/dev/null 2>&1
-openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days $days \
+# Its own subject too: Qt 5 also accepts a matching common name.
+openssl req -new -key server.key -out wronghost.csr -subj "/CN=wrong.invalid" >/dev/null 2>&1
+openssl x509 -req -in wronghost.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days $days \
     -extfile wronghost.ext -out wronghost.pem >/dev/null 2>&1
 openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days -1 \
     -extfile localhost.ext -out expired.pem >/dev/null 2>&1
 openssl x509 -req -in server.csr -signkey server.key -days $days \
     -extfile localhost.ext -out selfsigned.pem >/dev/null 2>&1
-rm -f server.csr localhost.ext wronghost.ext
+rm -f server.csr wronghost.csr localhost.ext wronghost.ext

@@ -101,6 +101,8 @@ TestHttpsServer::TestHttpsServer(const QString &certName, int port)
         if (handler)
             handler(req, res);
     };
+    // Short keep-alive, so that stopping does not wait long for idle connections.
+    m_server->set_keep_alive_timeout(1);
     m_server->Get(".*", handle);
     m_server->Post(".*", handle);
     m_server->Put(".*", handle);
