@@ -1,0 +1,276 @@
+#include "store.h"
+
+#include <sqlite3.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace
+{
+
+constexpr int BusyTimeoutMs = 5000; // `preserve` may write while the server reads
+constexpr int OrderAttempts = 50;
+
+const char CreateTable[] = "CREATE TABLE IF NOT EXISTS evidence ("
+                           " order_no TEXT PRIMARY KEY NOT NULL,"
+                           " type INTEGER NOT NULL CHECK (type BETWEEN 1 AND 18),"
+                           " digest TEXT NOT NULL CHECK (length(digest) = 64),"
+                           " user_name TEXT NOT NULL,"
+                           " location TEXT NOT NULL,"
+                           " preserved_at TEXT NOT NULL)";
+const char SelectColumns[] = "SELECT order_no, type, digest, user_name, location, preserved_at FROM evidence";
+
+bool fileExists(const std::string &path)
+{
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+std::string lastError(sqlite3 *db, const std::string &path)
+{
+    if (!db)
+        return path + ": out of memory";
+    std::string message = path + ": " + sqlite3_errmsg(db);
+    // "unable to open database file" alone does not say whether the folder is missing, the
+    // path is a directory or writing is not allowed.
+    const int code = sqlite3_errcode(db);
+    const int systemError = sqlite3_system_errno(db);
+    if ((code == SQLITE_CANTOPEN || code == SQLITE_IOERR) && systemError != 0)
+        message += std::string(" (") + std::strerror(systemError) + ")";
+    return message;
+}
+
+std::string text(sqlite3_stmt *stmt, int column)
+{
+    const unsigned char *value = sqlite3_column_text(stmt, column);
+    return value ? std::string(reinterpret_cast<const char *>(value)) : std::string();
+}
+
+EvidenceRecord readRow(sqlite3_stmt *stmt)
+{
+    EvidenceRecord record;
+    record.order = text(stmt, 0);
+    record.type = sqlite3_column_int(stmt, 1);
+    record.digest = text(stmt, 2);
+    record.user = text(stmt, 3);
+    record.location = text(stmt, 4);
+    record.time = text(stmt, 5);
+    return record;
+}
+
+// SQLite's own message for all of these is "unable to open database file".
+std::string cannotCreate(const std::string &path, bool existed)
+{
+    struct stat st;
+    if (existed)
+        return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? "is a directory" : std::string();
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    if (::stat(folder.c_str(), &st) != 0)
+        return "the folder " + folder + " does not exist";
+    if (!S_ISDIR(st.st_mode))
+        return folder + " is not a folder";
+    if (::access(folder.c_str(), W_OK) != 0)
+        return "cannot create a file in " + folder + ": " + std::strerror(errno);
+    return {};
+}
+
+// The single integer a query yields, -1 on error.
+int queryInt(sqlite3 *db, const char *sql)
+{
+    sqlite3_stmt *stmt = nullptr;
+    int value = -1;
+    if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) == SQLITE_OK && sqlite3_step(stmt) == SQLITE_ROW)
+        value = sqlite3_column_int(stmt, 0);
+    sqlite3_finalize(stmt);
+    return value;
+}
+
+// Removes a database file this process has just made, so that a failed command leaves nothing.
+void removeNewDatabase(const std::string &path)
+{
+    for (const char *suffix : {"", "-wal", "-shm", "-journal"})
+        std::remove((path + suffix).c_str());
+}
+
+} // namespace
+
+std::string newOrderNumber()
+{
+    thread_local std::mt19937 generator{std::random_device{}()};
+    std::uniform_int_distribution<int> digits(0, 999999);
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "QV%04d%02d%02d%06d", local.tm_year + 1900, local.tm_mon + 1,
+                  local.tm_mday, digits(generator));
+    return buffer;
+}
+
+EvidenceStore::EvidenceStore(std::string path, sqlite3 *db) : m_path(std::move(path)), m_db(db) {}
+
+EvidenceStore::~EvidenceStore()
+{
+    for (sqlite3 *reader : m_readers)
+        sqlite3_close(reader);
+    sqlite3_close(m_db);
+}
+
+std::unique_ptr<EvidenceStore> EvidenceStore::open(const std::string &path, Mode mode, std::string *error)
+{
+    const bool existed = fileExists(path);
+    if (mode == Mode::ReadOnly && !existed) {
+        *error = path + ": no such database";
+        return nullptr;
+    }
+    if (mode == Mode::Create) {
+        const std::string problem = cannotCreate(path, existed);
+        if (!problem.empty()) {
+            *error = path + ": " + problem;
+            return nullptr;
+        }
+    }
+    const int flags =
+        (mode == Mode::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) |
+        SQLITE_OPEN_NOMUTEX;
+    sqlite3 *db = nullptr;
+    const auto fail = [&](const std::string &message) {
+        *error = message;
+        sqlite3_close(db);
+        if (!existed && mode == Mode::Create)
+            removeNewDatabase(path);
+        return nullptr;
+    };
+    if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK)
+        return fail(lastError(db, path));
+    sqlite3_busy_timeout(db, BusyTimeoutMs);
+    // SQLite quietly falls back to read-only when it may not write the file.
+    if (mode == Mode::Create && sqlite3_db_readonly(db, "main") == 1)
+        return fail(path + ": the database is read-only");
+
+    const int ours =
+        queryInt(db, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'evidence'");
+    if (ours < 0)
+        return fail(lastError(db, path));
+    if (ours == 0) {
+        const int others = queryInt(db, "SELECT count(*) FROM sqlite_master");
+        if (others != 0 || mode == Mode::ReadOnly)
+            return fail(path + ": not an evidence database of filehash-service");
+    }
+    if (mode == Mode::Create) {
+        // WAL lets the server read while `preserve` writes.
+        if (sqlite3_exec(db, "PRAGMA journal_mode = WAL", nullptr, nullptr, nullptr) != SQLITE_OK ||
+            sqlite3_exec(db, CreateTable, nullptr, nullptr, nullptr) != SQLITE_OK)
+            return fail(lastError(db, path));
+    }
+    return std::unique_ptr<EvidenceStore>(new EvidenceStore(path, db));
+}
+
+bool EvidenceStore::insert(EvidenceRecord *record, std::string *error)
+{
+    sqlite3_stmt *stmt = nullptr;
+    const char sql[] = "INSERT INTO evidence (order_no, type, digest, user_name, location, preserved_at)"
+                       " VALUES (?, ?, ?, ?, ?, ?)";
+    if (sqlite3_prepare_v2(m_db, sql, -1, &stmt, nullptr) != SQLITE_OK) {
+        *error = lastError(m_db, m_path);
+        return false;
+    }
+    int rc = SQLITE_ERROR;
+    // Order numbers are random, so a collision is possible but rare: draw another.
+    for (int attempt = 0; attempt < OrderAttempts; ++attempt) {
+        record->order = newOrderNumber();
+        sqlite3_bind_text(stmt, 1, record->order.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_int(stmt, 2, record->type);
+        sqlite3_bind_text(stmt, 3, record->digest.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_text(stmt, 4, record->user.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_text(stmt, 5, record->location.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_text(stmt, 6, record->time.c_str(), -1, SQLITE_TRANSIENT);
+        rc = sqlite3_step(stmt);
+        sqlite3_reset(stmt);
+        if (rc != SQLITE_CONSTRAINT || sqlite3_extended_errcode(m_db) != SQLITE_CONSTRAINT_PRIMARYKEY)
+            break;
+    }
+    if (rc != SQLITE_DONE) {
+        *error = lastError(m_db, m_path);
+        record->order.clear();
+    }
+    sqlite3_finalize(stmt);
+    return rc == SQLITE_DONE;
+}
+
+bool EvidenceStore::list(std::vector<EvidenceRecord> *records, std::string *error)
+{
+    sqlite3_stmt *stmt = nullptr;
+    const std::string sql = std::string(SelectColumns) + " ORDER BY preserved_at, order_no";
+    if (sqlite3_prepare_v2(m_db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
+        *error = lastError(m_db, m_path);
+        return false;
+    }
+    int rc;
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW)
+        records->push_back(readRow(stmt));
+    if (rc != SQLITE_DONE)
+        *error = lastError(m_db, m_path);
+    sqlite3_finalize(stmt);
+    return rc == SQLITE_DONE;
+}
+
+sqlite3 *EvidenceStore::borrowReader(std::string *error)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_poolMutex);
+        if (!m_readers.empty()) {
+            sqlite3 *db = m_readers.back();
+            m_readers.pop_back();
+            return db;
+        }
+    }
+    sqlite3 *db = nullptr;
+    if (sqlite3_open_v2(m_path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) !=
+        SQLITE_OK) {
+        *error = lastError(db, m_path);
+        sqlite3_close(db);
+        return nullptr;
+    }
+    sqlite3_busy_timeout(db, BusyTimeoutMs);
+    return db;
+}
+
+void EvidenceStore::giveBack(sqlite3 *db)
+{
+    std::lock_guard<std::mutex> lock(m_poolMutex);
+    m_readers.push_back(db);
+}
+
+EvidenceStore::Lookup EvidenceStore::find(const std::string &order, EvidenceRecord *record,
+                                          std::string *error)
+{
+    sqlite3 *db = borrowReader(error);
+    if (!db)
+        return Lookup::Failed;
+    sqlite3_stmt *stmt = nullptr;
+    const std::string sql = std::string(SelectColumns) + " WHERE order_no = ?";
+    Lookup result = Lookup::Failed;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) == SQLITE_OK &&
+        sqlite3_bind_text(stmt, 1, order.data(), static_cast<int>(order.size()), SQLITE_TRANSIENT) ==
+            SQLITE_OK) {
+        const int rc = sqlite3_step(stmt);
+        if (rc == SQLITE_ROW) {
+            *record = readRow(stmt);
+            result = Lookup::Found;
+        } else if (rc == SQLITE_DONE) {
+            result = Lookup::NotFound;
+        }
+    }
+    if (result == Lookup::Failed)
+        *error = lastError(db, m_path);
+    sqlite3_finalize(stmt);
+    giveBack(db);
+    return result;
+}

@@ -1,0 +1,58 @@
+#ifndef FILEHASH_SERVICE_STORE_H
+#define FILEHASH_SERVICE_STORE_H
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+struct sqlite3;
+
+// One preserved file: what `preserve` stored and what the service answers from.
+struct EvidenceRecord {
+    std::string order;    // e.g. "QV20261206123456"
+    int type = 0;         // evidence type code, 1..18
+    std::string digest;   // SHA-256, 64 lower-case hexadecimal characters
+    std::string user;     // the applicant
+    std::string location; // where the file was preserved
+    std::string time;     // "yyyy-MM-dd HH:mm:ss", local time
+};
+
+// The evidence database (SQLite, WAL mode). find() may be called from many threads at once:
+// each call borrows a connection of its own from a small pool, so readers never wait for each
+// other; the other calls are for a single thread.
+class EvidenceStore
+{
+public:
+    enum class Mode {
+        ReadOnly, // the database must exist already
+        Create,   // made with its table when missing; must be writable
+    };
+    enum class Lookup { Found, NotFound, Failed };
+
+    // nullptr with *error set when the database cannot be opened as asked.
+    static std::unique_ptr<EvidenceStore> open(const std::string &path, Mode mode, std::string *error);
+    ~EvidenceStore();
+    EvidenceStore(const EvidenceStore &) = delete;
+    EvidenceStore &operator=(const EvidenceStore &) = delete;
+
+    // Stores the record under a new, unused order number, which it writes into record->order.
+    bool insert(EvidenceRecord *record, std::string *error);
+    bool list(std::vector<EvidenceRecord> *records, std::string *error);
+    Lookup find(const std::string &order, EvidenceRecord *record, std::string *error);
+
+private:
+    EvidenceStore(std::string path, sqlite3 *db);
+    sqlite3 *borrowReader(std::string *error);
+    void giveBack(sqlite3 *db);
+
+    std::string m_path;
+    sqlite3 *m_db = nullptr; // the connection for insert() and list()
+    std::mutex m_poolMutex;
+    std::vector<sqlite3 *> m_readers;
+};
+
+// A new order number: "QV", today's date (yyyyMMdd) and six random digits.
+std::string newOrderNumber();
+
+#endif
