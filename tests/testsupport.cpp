@@ -5,6 +5,8 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QThread>
 
 #include <httplib.h>
@@ -59,6 +61,20 @@ void ModalResponder::poll()
     ++m_handled;
     if (m_handler)
         m_handler(modal);
+}
+
+bool pickInFileDialog(QWidget *modal, const QString &path)
+{
+    auto *dialog = qobject_cast<QFileDialog *>(modal);
+    if (!dialog)
+        return false;
+    // selectFile() leaves a focused name field alone: type the path instead.
+    auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+    if (!name)
+        return false;
+    name->setText(path);
+    static_cast<QDialog *>(dialog)->accept(); // QFileDialog::accept checks the choice
+    return true;
 }
 
 void closeAllModals()

@@ -59,6 +59,10 @@ private:
     int m_handled = 0;
 };
 
+// If modal is a file dialog, picks `path` in it as a user would (typing it into the name field)
+// and accepts; returns false for any other widget.
+bool pickInFileDialog(QWidget *modal, const QString &path);
+
 // Closes every modal widget left open (for cleanup(), so one failing test cannot hang the next).
 void closeAllModals();
 

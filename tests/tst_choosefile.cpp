@@ -70,11 +70,7 @@ TestChooseFile::Outcome TestChooseFile::choose(filehash &w, const QString &path,
             if (path.isEmpty()) {
                 dialog->reject();
             } else {
-                // selectFile() leaves a focused name field alone: type the path as a user would.
-                auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
-                QVERIFY(name);
-                name->setText(path);
-                static_cast<QDialog *>(dialog)->accept(); // QFileDialog::accept checks the choice
+                QVERIFY(pickInFileDialog(dialog, path));
                 if (afterAccept)
                     afterAccept();
             }
