@@ -17,6 +17,7 @@
 #include <QTemporaryFile>
 
 #ifdef Q_OS_UNIX
+#include <sys/socket.h>
 #include <unistd.h>
 #endif
 #include <thread>
@@ -117,6 +118,14 @@ TestHttpsServer::TestHttpsServer(const QString &certName, int port)
         if (handler)
             handler(req, res);
     };
+    // Address reuse only: httplib's default also sets SO_REUSEPORT, whose closed connections keep
+    // the port from servers that do not set it (the reference service) for a minute.
+#ifdef Q_OS_UNIX
+    m_server->set_socket_options([](int fd) {
+        const int yes = 1;
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
+#endif
     // Short keep-alive, so that stopping does not wait long for idle connections.
     m_server->set_keep_alive_timeout(1);
     m_server->Get(".*", handle);
