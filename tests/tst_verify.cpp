@@ -42,6 +42,16 @@ TestHttpsServer::Handler answer(int status, const std::string &body)
     };
 }
 
+// Answers with body once release is set (or after 10 s), so a request can be kept under way.
+TestHttpsServer::Handler heldAnswer(std::atomic<bool> &release, const char *body)
+{
+    return [&release, body](const httplib::Request &, httplib::Response &res) {
+        for (int i = 0; i < 1000 && !release; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        res.set_content(body, "application/json");
+    };
+}
+
 } // namespace
 
 // The verify button end to end against a real HTTPS server on the loopback interface.
@@ -381,11 +391,7 @@ void TestVerify::chainIsTheDigestSent()
 {
     m_server.reset(new TestHttpsServer(QStringLiteral("server"), FILEHASH_TEST_PORT));
     std::atomic<bool> release{false};
-    m_server->setHandler([&release](const httplib::Request &, httplib::Response &res) {
-        for (int i = 0; i < 1000 && !release; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        res.set_content(kPass, "application/json");
-    });
+    m_server->setHandler(heldAnswer(release, kPass));
     filehash w;
     w.show();
     prepare(w, QStringLiteral("QV1"), kHashA);
@@ -505,11 +511,7 @@ void TestVerify::timerFollowsRequests()
 {
     m_server.reset(new TestHttpsServer(QStringLiteral("server"), FILEHASH_TEST_PORT));
     std::atomic<bool> release{false};
-    m_server->setHandler([&release](const httplib::Request &, httplib::Response &res) {
-        for (int i = 0; i < 1000 && !release; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        res.set_content(kFail, "application/json");
-    });
+    m_server->setHandler(heldAnswer(release, kFail));
     filehash w;
     w.show();
     prepare(w);
@@ -536,11 +538,7 @@ void TestVerify::timeoutTellsAndLateReplyStillShown()
 {
     m_server.reset(new TestHttpsServer(QStringLiteral("server"), FILEHASH_TEST_PORT));
     std::atomic<bool> release{false};
-    m_server->setHandler([&release](const httplib::Request &, httplib::Response &res) {
-        for (int i = 0; i < 1000 && !release; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        res.set_content(kPass, "application/json");
-    });
+    m_server->setHandler(heldAnswer(release, kPass));
     filehash w;
     w.show();
     prepare(w);
@@ -567,11 +565,7 @@ void TestVerify::timeoutBoxOpenWhileReplyArrives()
 {
     m_server.reset(new TestHttpsServer(QStringLiteral("server"), FILEHASH_TEST_PORT));
     std::atomic<bool> release{false};
-    m_server->setHandler([&release](const httplib::Request &, httplib::Response &res) {
-        for (int i = 0; i < 1000 && !release; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        res.set_content(kPass, "application/json");
-    });
+    m_server->setHandler(heldAnswer(release, kPass));
     filehash w;
     w.show();
     prepare(w);
