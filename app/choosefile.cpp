@@ -80,6 +80,7 @@ void filehash::digestChosenFile(const QString &path)
             return;
         }
         const qint64 ms = clock.elapsed();
+        // The cancel button and Escape both leave the dialog canceled.
         if (dialog && dialog->wasCanceled())
             job.cancel = true;
         if (!dialog && ms < kProgressDelayMs)
@@ -92,7 +93,6 @@ void filehash::digestChosenFile(const QString &path)
             dialog->setAutoClose(false);
             dialog->setAutoReset(false);
             dialog->setMinimumWidth(380);
-            QObject::connect(dialog.data(), &QProgressDialog::canceled, &loop, [&job] { job.cancel = true; });
             dialog->show();
             // Input was held back while the dialog was not up; now the dialog takes it.
             loop.exit(1);
@@ -100,8 +100,7 @@ void filehash::digestChosenFile(const QString &path)
         const qint64 done = job.done.load(std::memory_order_relaxed);
         const qint64 total = job.total.load(std::memory_order_relaxed);
         if (ms - lastMs >= 500) {
-            speed = lastMs == 0 && lastDone == 0 ? done * 1000.0 / qMax<qint64>(ms, 1)
-                                                 : (done - lastDone) * 1000.0 / (ms - lastMs);
+            speed = (done - lastDone) * 1000.0 / (ms - lastMs);
             lastDone = done;
             lastMs = ms;
         }
