@@ -8,7 +8,8 @@
 
 // The SHA-256 digest of a whole file, read in fixed-size blocks so that memory stays
 // bounded whatever the file's size. No widgets here: the window, the benchmark and the
-// reference service all use this one code path.
+// reference service all use this one code path. A regular file is read ahead on a second
+// thread while the calling thread hashes; that thread has ended when digestFile() returns.
 struct FileDigest {
     enum class Status {
         Ok,         // hex holds the digest
@@ -31,7 +32,8 @@ using DigestProgress = std::function<bool(qint64 done, qint64 total)>;
 
 FileDigest digestFile(const QString &path, const DigestProgress &progress = DigestProgress());
 
-// Bytes read per block: the one buffer digestFile() allocates.
+// Bytes per block of a regular file: the unit in which it is handed from the reading thread to the
+// hash. digestFile() holds a few such blocks, however large the file.
 qint64 digestBlockSize();
 
 #endif

@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <future>
 #include <memory>
@@ -73,6 +74,15 @@ QByteArray pseudoRandom(qint64 size, unsigned seed)
 QString sha256Hex(const QByteArray &bytes)
 {
     return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+}
+
+// Threads of this process, or -1 where /proc does not tell. digestFile() reads regular files on a
+// thread of its own, which must be gone when it returns, whatever the outcome. A joined thread can
+// linger in /proc for a moment: compare with QTRY_*.
+int threadCount()
+{
+    const QDir tasks(QStringLiteral("/proc/self/task"));
+    return tasks.exists() ? tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot).size() : -1;
 }
 
 bool writeFile(const QString &path, const QByteArray &bytes)
@@ -178,6 +188,7 @@ private slots:
     void slowSparseOver2GiB();
     void cannotRead_data();
     void cannotRead();
+    void cancelled_data();
     void cancelled();
     void changedWhileRead_data();
     void changedWhileRead();
@@ -200,50 +211,70 @@ void TestFileDigest::digest_data()
 {
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QString>("expected");
+    QTest::addColumn<bool>("interrupt");
 
+    // Regular files go through a ring of a few blocks: sizes around one block, and past several
+    // turns of the ring, exact and not.
     const qint64 block = digestBlockSize();
     const struct {
         const char *tag;
         qint64 size;
+        bool interrupt;
     } sizes[] = {
-        {"1 byte", 1},
-        {"block - 1", block - 1},
-        {"one block", block},
-        {"block + 1", block + 1},
-        {"7 blocks + 5", 7 * block + 5},
+        {"1 byte", 1, false},
+        {"block - 1", block - 1, false},
+        {"one block", block, false},
+        {"block + 1", block + 1, false},
+        {"2 blocks", 2 * block, false},
+        {"6 blocks", 6 * block, false},
+        {"7 blocks + 5", 7 * block + 5, false},
+        {"7 blocks + 5, signals", 7 * block + 5, true},
     };
     unsigned seed = 1;
     for (const auto &row : sizes) {
         const QByteArray content = pseudoRandom(row.size, seed++);
-        QTest::newRow(row.tag) << content << sha256Hex(content);
+        QTest::newRow(row.tag) << content << sha256Hex(content) << row.interrupt;
     }
     // Known answer, so the reference above is not the only judge.
-    QTest::newRow("abc") << QByteArrayLiteral("abc") << kAbcDigest;
-    QTest::newRow("empty") << QByteArray() << QString();
+    QTest::newRow("abc") << QByteArrayLiteral("abc") << kAbcDigest << false;
+    QTest::newRow("empty") << QByteArray() << QString() << false;
 }
 
 void TestFileDigest::digest()
 {
     QFETCH(QByteArray, content);
     QFETCH(QString, expected);
+    QFETCH(bool, interrupt);
     const QString path = filePath(QStringLiteral("digest.bin"));
     QVERIFY(writeFile(path, content));
 
-    ProgressLog log;
-    const FileDigest result = digestFile(path, [&log](qint64 done, qint64 total) {
-        log.record(done, total);
-        return true;
-    });
+    auto log = std::make_shared<ProgressLog>();
+    const int threadsBefore = threadCount();
+    FileDigest result;
+    const bool inTime = digestWithin(
+        path,
+        [log](qint64 done, qint64 total) {
+            log->record(done, total);
+            return true;
+        },
+        10000, interrupt, std::function<void()>(), &result);
+    QVERIFY2(inTime, "digestFile() did not finish within 10 s");
+    QTRY_COMPARE_WITH_TIMEOUT(threadCount(), threadsBefore, 5000);
 
     QCOMPARE(result.status, content.isEmpty() ? FileDigest::Status::Empty : FileDigest::Status::Ok);
     QCOMPARE(result.hex, expected);
     QCOMPARE(result.bytes, qint64(content.size()));
+    const QVector<ProgressLog::Call> calls = log->snapshot();
     if (!content.isEmpty()) {
-        QVERIFY(!log.calls.isEmpty());
-        QCOMPARE(log.calls.last().done, qint64(content.size()));
+        QVERIFY(!calls.isEmpty());
+        QCOMPARE(calls.last().done, qint64(content.size()));
     }
-    for (const ProgressLog::Call &call : log.calls)
+    qint64 previous = 0;
+    for (const ProgressLog::Call &call : calls) {
         QCOMPARE(call.total, qint64(content.size()));
+        QVERIFY(call.done >= previous);
+        previous = call.done;
+    }
 }
 
 // Slow: a couple of seconds of hashing. Past 2 GiB is where reading the whole file at once breaks
@@ -269,10 +300,13 @@ void TestFileDigest::slowSparseOver2GiB()
     QCOMPARE(result.hex, QStringLiteral("b8030a8ab89280935633d8d991da3d9907c0f12e8b6fc3bfc515f4d440872b6e"));
     QCOMPARE(result.bytes, size);
     QVERIFY(log.calls.size() >= 2);
+    // Progress rose along the way, not only at the end. A call while the reading thread is behind
+    // may repeat the figure before it.
+    QVERIFY(log.calls.first().done < size);
     qint64 previous = 0;
     for (const ProgressLog::Call &call : log.calls) {
         QCOMPARE(call.total, size);
-        QVERIFY2(call.done > previous,
+        QVERIFY2(call.done >= previous,
                  qPrintable(QStringLiteral("%1 after %2").arg(call.done).arg(previous)));
         previous = call.done;
     }
@@ -317,57 +351,95 @@ void TestFileDigest::cannotRead()
             QSKIP("needs Linux's /proc");
     }
 
+    const int threadsBefore = threadCount();
     const FileDigest result = digestFile(path);
+    QTRY_COMPARE_WITH_TIMEOUT(threadCount(), threadsBefore, 5000);
     QCOMPARE(result.status, FileDigest::Status::CannotRead);
     QVERIFY(result.hex.isEmpty());
 }
 
+void TestFileDigest::cancelled_data()
+{
+    QTest::addColumn<int>("cancelAt"); // the progress call that says stop
+    QTest::newRow("first call") << 1;
+    QTest::newRow("third call") << 3;
+}
+
 void TestFileDigest::cancelled()
 {
+    QFETCH(int, cancelAt);
     const QString path = filePath(QStringLiteral("cancelled.bin"));
-    const QByteArray content = pseudoRandom(5 * digestBlockSize(), 7);
+    const QByteArray content = pseudoRandom(8 * digestBlockSize(), 7);
     QVERIFY(writeFile(path, content));
 
-    int calls = 0;
-    const FileDigest result = digestFile(path, [&calls](qint64, qint64) {
-        ++calls;
-        return false;
-    });
+    auto calls = std::make_shared<std::atomic<int>>(0);
+    const DigestProgress progress = [calls, cancelAt](qint64, qint64) {
+        // Longer than the progress interval, so that every block brings a call and the file is
+        // far from read when the stop comes.
+        std::this_thread::sleep_for(std::chrono::milliseconds(60));
+        return ++*calls < cancelAt;
+    };
+    const int threadsBefore = threadCount();
+    FileDigest result;
+    QVERIFY2(digestWithin(path, progress, 10000, false, std::function<void()>(), &result),
+             "digestFile() did not stop within 10 s");
+    QTRY_COMPARE_WITH_TIMEOUT(threadCount(), threadsBefore, 5000);
     QCOMPARE(result.status, FileDigest::Status::Cancelled);
     QVERIFY(result.hex.isEmpty());
-    QCOMPARE(calls, 1);
+    QCOMPARE(calls->load(), cancelAt);
     QVERIFY(result.bytes < content.size());
 }
 
 void TestFileDigest::changedWhileRead_data()
 {
     QTest::addColumn<QString>("change");
-    QTest::newRow("appended") << QStringLiteral("appended");
-    QTest::newRow("truncated") << QStringLiteral("truncated");
+    QTest::addColumn<bool>("byAnotherThread");
+    QTest::addColumn<FileDigest::Status>("expected");
+
+    using S = FileDigest::Status;
+    QTest::newRow("appended") << QStringLiteral("appended") << false << S::Changed;
+    QTest::newRow("grown by blocks") << QStringLiteral("grown by blocks") << false << S::Changed;
+    QTest::newRow("truncated") << QStringLiteral("truncated") << false << S::Changed;
+    QTest::newRow("truncated to nothing") << QStringLiteral("truncated to nothing") << false << S::Changed;
+    QTest::newRow("truncated by another thread") << QStringLiteral("truncated") << true << S::Changed;
+    QTest::newRow("appended by another thread") << QStringLiteral("grown by blocks") << true << S::Changed;
     // Same size: only the modification time tells.
-    QTest::newRow("rewritten in place") << QStringLiteral("rewritten in place");
+    QTest::newRow("rewritten in place") << QStringLiteral("rewritten in place") << false << S::Changed;
+    // The open file is still the one read, unchanged: its digest is right.
+    QTest::newRow("replaced under its name") << QStringLiteral("replaced") << false << S::Ok;
 }
 
 void TestFileDigest::changedWhileRead()
 {
     QFETCH(QString, change);
+    QFETCH(bool, byAnotherThread);
+    QFETCH(FileDigest::Status, expected);
     const QString path = filePath(QStringLiteral("changing.bin"));
-    const QByteArray content = pseudoRandom(8 * digestBlockSize(), 11);
+    const qint64 block = digestBlockSize();
+    const QByteArray content = pseudoRandom(8 * block, 11);
     QVERIFY(writeFile(path, content));
 
     QString failure;
-    int calls = 0;
-    // The first call comes after the first block, with the rest of the file still unread.
-    const FileDigest result = digestFile(path, [&](qint64, qint64) {
-        if (++calls > 1)
-            return true;
+    const auto makeChange = [&] {
         QFile file(path);
         if (change == QLatin1String("appended")) {
             if (!file.open(QIODevice::Append) || file.write("more") != 4)
                 failure = file.errorString();
+        } else if (change == QLatin1String("grown by blocks")) {
+            const QByteArray more = pseudoRandom(3 * block, 12);
+            if (!file.open(QIODevice::Append) || file.write(more) != more.size())
+                failure = file.errorString();
         } else if (change == QLatin1String("truncated")) {
             if (!file.resize(content.size() / 2))
                 failure = file.errorString();
+        } else if (change == QLatin1String("truncated to nothing")) {
+            if (!file.resize(0))
+                failure = file.errorString();
+        } else if (change == QLatin1String("replaced")) {
+            const QString other = path + QStringLiteral(".new");
+            if (!writeFile(other, pseudoRandom(content.size(), 13)) ||
+                std::rename(QFile::encodeName(other).constData(), QFile::encodeName(path).constData()) != 0)
+                failure = QStringLiteral("cannot replace the file");
         } else {
             // Time stamps may be coarser than the few milliseconds since the file was written:
             // set one that differs for sure.
@@ -376,12 +448,52 @@ void TestFileDigest::changedWhileRead()
                 !file.flush() || !file.setFileTime(later, QFileDevice::FileModificationTime))
                 failure = file.errorString();
         }
+    };
+
+    // With byAnotherThread the change is made off the reading and hashing threads, as by another
+    // program, while the callback holds the digest back until it is done.
+    const int threadsBefore = threadCount();
+    std::promise<void> go;
+    std::promise<void> madeIt;
+    std::future<void> made = madeIt.get_future();
+    std::thread changer;
+    if (byAnotherThread) {
+        changer = std::thread([&makeChange, &madeIt, ready = go.get_future()] {
+            ready.wait();
+            makeChange();
+            madeIt.set_value();
+        });
+    }
+    int calls = 0;
+    bool changeWaitTimedOut = false;
+    // The first call comes after the first block, with the rest of the file still unread.
+    const FileDigest result = digestFile(path, [&](qint64, qint64) {
+        if (++calls > 1)
+            return true;
+        if (!byAnotherThread) {
+            makeChange();
+        } else {
+            go.set_value();
+            changeWaitTimedOut = made.wait_for(std::chrono::seconds(10)) != std::future_status::ready;
+        }
         return true;
     });
+    if (changer.joinable()) {
+        if (calls == 0)
+            go.set_value();
+        changer.join();
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(threadCount(), threadsBefore, 5000);
+    QVERIFY(!changeWaitTimedOut);
     QVERIFY2(failure.isEmpty(), qPrintable(failure));
     QVERIFY(calls >= 1);
-    QCOMPARE(result.status, FileDigest::Status::Changed);
-    QVERIFY(result.hex.isEmpty());
+    QCOMPARE(result.status, expected);
+    if (expected == FileDigest::Status::Ok) {
+        QCOMPARE(result.hex, sha256Hex(content));
+        QCOMPARE(result.bytes, qint64(content.size()));
+    } else {
+        QVERIFY(result.hex.isEmpty());
+    }
 }
 
 // Sources that have no size and may never end: a cancel must always get through.
