@@ -5,6 +5,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
+#include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QThread>
@@ -90,6 +91,15 @@ void closeAllModals()
             modal->close();
         QCoreApplication::processEvents();
     }
+}
+
+QString writeTestFile(const QString &dir, const QString &name, const QByteArray &content)
+{
+    const QString path = dir + QLatin1Char('/') + name;
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+        return QString();
+    return path;
 }
 
 QString testCertPath(const QString &fileName)

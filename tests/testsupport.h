@@ -101,6 +101,9 @@ private:
 // Runs fn and returns what it wrote to the process's standard output (file descriptor 1).
 QByteArray captureStdout(const std::function<void()> &fn);
 
+// Writes content to dir/name; returns the path, or an empty string if the write failed.
+QString writeTestFile(const QString &dir, const QString &name, const QByteArray &content);
+
 // Path of a file in the test certificate folder.
 QString testCertPath(const QString &fileName);
 

@@ -45,11 +45,7 @@ private:
 
 QString TestChooseFile::writeFile(const QString &name, const QByteArray &content)
 {
-    const QString path = m_dir.filePath(name);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
-        return QString();
-    return path;
+    return writeTestFile(m_dir.path(), name, content);
 }
 
 static QString sha256(const QByteArray &data)

@@ -44,11 +44,7 @@ private:
 
 QString TestEndToEnd::writeFile(const QString &name, const QByteArray &content)
 {
-    const QString path = m_dir.filePath(name);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
-        return QString();
-    return path;
+    return writeTestFile(m_dir.path(), name, content);
 }
 
 QString TestEndToEnd::preserve(const QString &file, int type, const QString &user, const QString &location)
