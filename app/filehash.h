@@ -76,11 +76,10 @@ private:
 
 // Path of the service's hash query.
 extern const char kHashQueryPath[];
-// Reply properties that carry the digest sent with a request, and whether its answer was cut
-// off for its size, from the request to its answer.
+// The reply property that carries the digest sent with a request to its answer.
 extern const char kSentHashProperty[];
-extern const char kTooLargeProperty[];
-// Largest answer body read into memory.
-constexpr qint64 kMaxAnswerBytes = 1024 * 1024;
+// True when an answer announces or has brought more than an answer may hold, or was stopped for
+// that; such an answer is not read.
+bool answerTooLarge(const QNetworkReply *reply);
 
 #endif

@@ -29,9 +29,9 @@ void filehash::handleHashReply(QNetworkReply *reply)
 {
     if (!reply)
         return;
-    // The guard set up with the request may not have seen an answer that arrived all at once.
-    const bool tooLarge =
-        reply->property(kTooLargeProperty).toBool() || reply->bytesAvailable() > kMaxAnswerBytes;
+    // Asked again: the guard set up with the request may not have seen an answer that arrived
+    // all at once.
+    const bool tooLarge = answerTooLarge(reply);
     const QByteArray body = tooLarge ? QByteArray() : reply->readAll();
     const bool failed = tooLarge || reply->error() != QNetworkReply::NoError;
     const QString failure = tooLarge ? gbText(texts::kAnswerTooLarge) : reply->errorString();
@@ -68,12 +68,9 @@ void filehash::showPassPanel(const QString &userName, const QString &optTime, co
 {
     imgResult->setVisible(true);
     imgResult->setImage(QStringLiteral("res/dui.png"), 1.0f);
-    for (QWidget *w : {static_cast<QWidget *>(labResult), static_cast<QWidget *>(labResultDesc),
-                       static_cast<QWidget *>(labApplicant), static_cast<QWidget *>(labLocation),
-                       static_cast<QWidget *>(labTime), static_cast<QWidget *>(labChain),
-                       static_cast<QWidget *>(leApplicant), static_cast<QWidget *>(leResultTitle),
-                       static_cast<QWidget *>(lePanel), static_cast<QWidget *>(leChain),
-                       static_cast<QWidget *>(leTime), static_cast<QWidget *>(leLocation)})
+    for (QWidget *w : std::initializer_list<QWidget *>{labResult, labResultDesc, labApplicant, labLocation,
+                                                       labTime, labChain, leApplicant, leResultTitle, lePanel,
+                                                       leChain, leTime, leLocation})
         w->setVisible(true);
     labResult->setText(gbText(texts::kPassHeading));
     labResult->setStyleSheet(QStringLiteral("color:green"));
@@ -92,8 +89,7 @@ void filehash::showFailPanel()
     imgResult->setVisible(true);
     labResult->setVisible(true);
     labResultDesc->setVisible(true);
-    for (QWidget *w : {static_cast<QWidget *>(labApplicant), static_cast<QWidget *>(labLocation),
-                       static_cast<QWidget *>(labTime), static_cast<QWidget *>(labChain)})
+    for (QWidget *w : std::initializer_list<QWidget *>{labApplicant, labLocation, labTime, labChain})
         w->setVisible(false);
     lePanel->setVisible(true);
     leResultTitle->setVisible(true);

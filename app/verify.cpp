@@ -21,10 +21,20 @@ namespace
 {
 
 const int kAnswerTimeoutMs = 50000;
+const char kTooLargeProperty[] = "filehash_answerTooLarge";
+// Real answers are a few hundred bytes.
+const qint64 kMaxAnswerBytes = 1024 * 1024;
+
 } // namespace
 
 const char kSentHashProperty[] = "filehash_sentHash";
-const char kTooLargeProperty[] = "filehash_answerTooLarge";
+
+bool answerTooLarge(const QNetworkReply *reply)
+{
+    const qint64 announced = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
+    return reply->property(kTooLargeProperty).toBool() || announced > kMaxAnswerBytes ||
+           reply->bytesAvailable() > kMaxAnswerBytes;
+}
 
 void filehash::ClickBtnCheck()
 {
@@ -54,13 +64,11 @@ void filehash::postHashQuery(QString order, QString hash, int type)
     QNetworkReply *reply = netManager->post(request, document.toJson(QJsonDocument::Compact));
     // The verdict names the digest that was sent, even if another file is chosen meanwhile.
     reply->setProperty(kSentHashProperty, hash);
-    // Real answers are a few hundred bytes: the reply buffers at most one byte more than the
-    // limit, and is given up as soon as it announces or brings more.
+    // The reply buffers at most one byte more than an answer may hold, and is given up as soon as
+    // it announces or brings more.
     reply->setReadBufferSize(kMaxAnswerBytes + 1);
     auto guard = [reply] {
-        const qint64 announced = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
-        if (reply->isRunning() &&
-            (announced > kMaxAnswerBytes || reply->bytesAvailable() > kMaxAnswerBytes)) {
+        if (reply->isRunning() && answerTooLarge(reply)) {
             reply->setProperty(kTooLargeProperty, true);
             reply->abort();
         }
