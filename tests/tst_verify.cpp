@@ -88,6 +88,8 @@ private:
     // Clicks the verify button and waits until `replies` replies have finished (and been handled).
     void clickAndWait(filehash &w, int replies = 1);
     void prepare(filehash &w, const QString &order = QStringLiteral("QV1"), const QString &hash = kHashA);
+    // Starts the test server on the compiled-in port with the given certificate and handler.
+    void serve(TestHttpsServer::Handler handler, const QString &cert = QStringLiteral("server"));
     QString panelState(filehash &w);
 
     std::unique_ptr<TestHttpsServer> m_server;
@@ -106,6 +108,13 @@ void TestVerify::cleanup()
     m_responder.reset();
     closeAllModals();
     m_server.reset();
+}
+
+void TestVerify::serve(TestHttpsServer::Handler handler, const QString &cert)
+{
+    m_server.reset(new TestHttpsServer(cert, FILEHASH_TEST_PORT));
+    QVERIFY2(m_server->isRunning(), "the test server did not start");
+    m_server->setHandler(std::move(handler));
 }
 
 void TestVerify::prepare(filehash &w, const QString &order, const QString &hash)
@@ -171,9 +180,7 @@ void TestVerify::requestAsReceived()
 {
     QFETCH(QString, order);
     QFETCH(QByteArray, body);
-    m_server.reset(new TestHttpsServer(QStringLiteral("server"), FILEHASH_TEST_PORT));
-    QVERIFY(m_server->isRunning());
-    m_server->setHandler(answer(200, kFail));
+    serve(answer(200, kFail));
     filehash w;
     w.show();
     prepare(w, order);
@@ -195,8 +202,7 @@ void TestVerify::requestAsReceived()
 
 void TestVerify::typeCodeSent()
 {
-    m_server.reset(new TestHttpsServer(QStringLiteral("server"), FILEHASH_TEST_PORT));
-    m_server->setHandler(answer(200, kFail));
+    serve(answer(200, kFail));
     filehash w;
     w.show();
     prepare(w);
@@ -214,8 +220,7 @@ void TestVerify::typeCodeSent()
 
 void TestVerify::twoClicksTwoIdenticalRequests()
 {
-    m_server.reset(new TestHttpsServer(QStringLiteral("server"), FILEHASH_TEST_PORT));
-    m_server->setHandler(answer(200, kFail));
+    serve(answer(200, kFail));
     filehash w;
     w.show();
     prepare(w);
@@ -243,8 +248,7 @@ void TestVerify::validation()
     QFETCH(QString, order);
     QFETCH(bool, file);
     QFETCH(QString, message);
-    m_server.reset(new TestHttpsServer(QStringLiteral("server"), FILEHASH_TEST_PORT));
-    m_server->setHandler(answer(200, kFail));
+    serve(answer(200, kFail));
     filehash w;
     w.show();
     w.leOrder->setText(order);
@@ -323,13 +327,12 @@ void TestVerify::answers()
     QFETCH(QString, panel);
     QFETCH(QString, box);
     QFETCH(QString, applicant);
-    m_server.reset(new TestHttpsServer(QStringLiteral("server"), FILEHASH_TEST_PORT));
+    // A pass on screen first, so that "unchanged" can be told from "cleared".
+    serve(answer(200, kPass));
     filehash w;
     w.show();
     QCOMPARE(panelState(w), QStringLiteral("none"));
     prepare(w);
-    // A pass on screen first, so that "unchanged" can be told from "cleared".
-    m_server->setHandler(answer(200, kPass));
     clickAndWait(w);
     QCOMPARE(panelState(w), QStringLiteral("pass"));
 
@@ -359,11 +362,10 @@ void TestVerify::answers()
 
 void TestVerify::passAfterFailAndBack()
 {
-    m_server.reset(new TestHttpsServer(QStringLiteral("server"), FILEHASH_TEST_PORT));
+    serve(answer(200, kPass));
     filehash w;
     w.show();
     prepare(w);
-    m_server->setHandler(answer(200, kPass));
     clickAndWait(w);
     QCOMPARE(panelState(w), QStringLiteral("pass"));
     QCOMPARE(w.leApplicant->text(), QStringLiteral("A"));
@@ -389,9 +391,8 @@ void TestVerify::passAfterFailAndBack()
 
 void TestVerify::chainIsTheDigestSent()
 {
-    m_server.reset(new TestHttpsServer(QStringLiteral("server"), FILEHASH_TEST_PORT));
     std::atomic<bool> release{false};
-    m_server->setHandler(heldAnswer(release, kPass));
+    serve(heldAnswer(release, kPass));
     filehash w;
     w.show();
     prepare(w, QStringLiteral("QV1"), kHashA);
@@ -441,11 +442,9 @@ void TestVerify::failures()
     // The next request must meet the next server, not a kept-alive connection to this one.
     w.netManager->clearConnectionCache();
     if (!cert.isEmpty()) {
-        m_server.reset(new TestHttpsServer(cert, FILEHASH_TEST_PORT));
-        QVERIFY(m_server->isRunning());
         const std::string body =
             bodySize < 0 ? std::string("<html>not found</html>") : std::string(bodySize, ' ');
-        m_server->setHandler(answer(status, body));
+        serve(answer(status, body), cert);
     }
     ModalResponder responder;
     clickAndWait(w);
@@ -465,8 +464,7 @@ void TestVerify::failures()
 
 void TestVerify::connectionClosedMidAnswer()
 {
-    m_server.reset(new TestHttpsServer(QStringLiteral("server"), FILEHASH_TEST_PORT));
-    m_server->setHandler([](const httplib::Request &, httplib::Response &res) {
+    serve([](const httplib::Request &, httplib::Response &res) {
         // Promises 1000 bytes, sends a valid-looking start, then drops the connection.
         res.set_content_provider(1000, "application/json",
                                  [](size_t offset, size_t, httplib::DataSink &sink) {
@@ -490,8 +488,7 @@ void TestVerify::connectionClosedMidAnswer()
 
 void TestVerify::endlessAnswer()
 {
-    m_server.reset(new TestHttpsServer(QStringLiteral("server"), FILEHASH_TEST_PORT));
-    m_server->setHandler([](const httplib::Request &, httplib::Response &res) {
+    serve([](const httplib::Request &, httplib::Response &res) {
         res.set_chunked_content_provider("application/json", [](size_t, httplib::DataSink &sink) {
             static const std::string chunk(64 * 1024, ' ');
             return sink.is_writable() && sink.write(chunk.data(), chunk.size());
@@ -509,9 +506,8 @@ void TestVerify::endlessAnswer()
 
 void TestVerify::timerFollowsRequests()
 {
-    m_server.reset(new TestHttpsServer(QStringLiteral("server"), FILEHASH_TEST_PORT));
     std::atomic<bool> release{false};
-    m_server->setHandler(heldAnswer(release, kFail));
+    serve(heldAnswer(release, kFail));
     filehash w;
     w.show();
     prepare(w);
@@ -544,9 +540,8 @@ void TestVerify::timeoutThenLateReply_data()
 void TestVerify::timeoutThenLateReply()
 {
     QFETCH(bool, replyWhileBoxOpen);
-    m_server.reset(new TestHttpsServer(QStringLiteral("server"), FILEHASH_TEST_PORT));
     std::atomic<bool> release{false};
-    m_server->setHandler(heldAnswer(release, kPass));
+    serve(heldAnswer(release, kPass));
     filehash w;
     w.show();
     prepare(w);
@@ -583,9 +578,8 @@ void TestVerify::timeoutThenLateReply()
 void TestVerify::silentServer()
 {
     // Takes the request and never answers: only the time-out can tell.
-    m_server.reset(new TestHttpsServer(QStringLiteral("server"), FILEHASH_TEST_PORT));
     std::atomic<bool> release{false};
-    m_server->setHandler([&release](const httplib::Request &, httplib::Response &) {
+    serve([&release](const httplib::Request &, httplib::Response &) {
         for (int i = 0; i < 3000 && !release; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
     });
