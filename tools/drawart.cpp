@@ -1,13 +1,22 @@
 // filehash-art: draws every picture of the window with QPainter and writes them as PNGs, plus the
 // application icon.
 //
-//   filehash-art [res-folder [icon-file]]
+//   filehash-art [--res DIR] [--ico FILE] [--icons DIR]
 //
-// The defaults are the source tree's res/ folder and app/filehash.ico. Everything is drawn from
-// shapes (no text, no fonts), so the output does not depend on the machine it is run on.
+// --res      the window's pictures, each as NAME.png and NAME@2x.png (Qt's name for the picture at
+//            device pixel ratio 2); default: the source tree's res/
+// --ico      the Windows icon; default: the source tree's app/filehash.ico
+// --icons    the desktop package's icon theme folder, written as DIR/hicolor/NxN/apps/filehash.png
+//            and DIR/hicolor/scalable/apps/filehash.svg; default: the source tree's packaging/icons/
+//
+// Everything is drawn from shapes (no text, no fonts), so the output does not depend on the machine
+// it is run on.
 
 #include <QColor>
+#include <QCommandLineParser>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QImage>
 #include <QImageWriter>
@@ -22,12 +31,18 @@
 #include <QtMath>
 
 #include <cstdio>
+#include <functional>
+#include <utility>
+#include <vector>
 
 #ifndef FILEHASH_RES_DIR
 #define FILEHASH_RES_DIR "res"
 #endif
 #ifndef FILEHASH_ICON_FILE
 #define FILEHASH_ICON_FILE "filehash.ico"
+#endif
+#ifndef FILEHASH_ICONS_DIR
+#define FILEHASH_ICONS_DIR "icons"
 #endif
 
 namespace
@@ -49,11 +64,22 @@ constexpr int kBgWidth = 700;
 constexpr int kBgHeight = 600;
 constexpr int kBand = 110;
 
-QImage transparentImage(int w, int h)
+// The icon's name in the desktop icon theme: one place to change should the package use another id.
+const QString kIconName = QStringLiteral("filehash");
+
+// An image of w x h logical pixels at device pixel ratio dpr. A painter on it works in logical
+// coordinates, so every picture is designed once and drawn as vectors at each ratio, never upscaled.
+QImage canvas(int w, int h, int dpr, const QColor &fill)
 {
-    QImage img(w, h, QImage::Format_ARGB32_Premultiplied);
-    img.fill(Qt::transparent);
+    QImage img(w * dpr, h * dpr, QImage::Format_ARGB32_Premultiplied);
+    img.setDevicePixelRatio(dpr);
+    img.fill(fill);
     return img;
+}
+
+QImage transparentImage(int w, int h, int dpr)
+{
+    return canvas(w, h, dpr, Qt::transparent);
 }
 
 QColor withAlpha(QColor c, qreal alpha)
@@ -140,9 +166,9 @@ void drawBandEmblem(QPainter &p, const QRectF &box)
 
 // A hexagon lattice (flat-topped hexagons of circumradius r), white lines on transparent, with a few
 // vertices marked as nodes: the "chain" motif.
-QImage hexLayer(int w, int h, qreal r)
+QImage hexLayer(int w, int h, qreal r, int dpr)
 {
-    QImage layer = transparentImage(w, h);
+    QImage layer = transparentImage(w, h, dpr);
     QPainter p(&layer);
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(QPen(Qt::white, 1.0));
@@ -182,13 +208,12 @@ void fadeLeftwards(QImage &layer, qreal clearUntil, qreal fullFrom)
     QLinearGradient mask(clearUntil, 0, fullFrom, 0);
     mask.setColorAt(0, QColor(0, 0, 0, 0));
     mask.setColorAt(1, QColor(0, 0, 0, 255));
-    p.fillRect(layer.rect(), mask);
+    p.fillRect(QRectF(QPointF(), QSizeF(layer.size()) / layer.devicePixelRatio()), mask);
 }
 
-QImage drawBackground()
+QImage drawBackground(int dpr)
 {
-    QImage img(kBgWidth, kBgHeight, QImage::Format_ARGB32_Premultiplied);
-    img.fill(kBody);
+    QImage img = canvas(kBgWidth, kBgHeight, dpr, kBody);
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
 
@@ -204,7 +229,7 @@ QImage drawBackground()
     p.fillRect(band, glow);
 
     // The lattice, only towards the right, well away from the logo and faint behind the title.
-    QImage lattice = hexLayer(kBgWidth, kBand, 17);
+    QImage lattice = hexLayer(kBgWidth, kBand, 17, dpr);
     fadeLeftwards(lattice, 330, 660);
     p.setOpacity(0.13);
     p.drawImage(0, 0, lattice);
@@ -233,10 +258,10 @@ QImage drawBackground()
 
 // ---- logo.png -------------------------------------------------------------------------------------
 
-QImage drawLogo()
+QImage drawLogo(int dpr)
 {
     // 90 x 90 placed at (15,10): vertically centred in the 110 px band.
-    QImage img = transparentImage(90, 90);
+    QImage img = transparentImage(90, 90, dpr);
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
     drawBandEmblem(p, QRectF(13, 13, 64, 64));
@@ -250,9 +275,9 @@ enum class Glyph { Close, Minimise };
 
 constexpr int kButton = 30;
 
-QImage drawButton(Glyph glyph, ButtonState state)
+QImage drawButton(Glyph glyph, ButtonState state, int dpr)
 {
-    QImage img = transparentImage(kButton, kButton);
+    QImage img = transparentImage(kButton, kButton, dpr);
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
 
@@ -303,9 +328,9 @@ void drawVerdictDisc(QPainter &p, const QColor &base)
     p.drawEllipse(disc.adjusted(0.5, 0.5, -0.5, -0.5));
 }
 
-QImage drawPass()
+QImage drawPass(int dpr)
 {
-    QImage img = transparentImage(kVerdict, kVerdict);
+    QImage img = transparentImage(kVerdict, kVerdict, dpr);
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
     drawVerdictDisc(p, kPassGreen);
@@ -318,9 +343,9 @@ QImage drawPass()
     return img;
 }
 
-QImage drawFail()
+QImage drawFail(int dpr)
 {
-    QImage img = transparentImage(kVerdict, kVerdict);
+    QImage img = transparentImage(kVerdict, kVerdict, dpr);
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
     drawVerdictDisc(p, kFailRed);
@@ -333,50 +358,168 @@ QImage drawFail()
 
 // ---- application icon -----------------------------------------------------------------------------
 
+// The icon's design on a 256 x 256 box, shared by the bitmaps and the SVG so the two cannot drift.
+const QRectF kTile(8, 8, 240, 240);
+constexpr qreal kTileRadius = 52;
+const QPointF kGlowCentre(210, 20);
+constexpr qreal kGlowRadius = 220;
+const QColor kGlow(255, 255, 255, 40);
+// The shield's 100-unit design box placed on the tile.
+const QPointF kShieldOrigin(28, 26);
+constexpr qreal kShieldScale = 2.0;
+const QColor kShieldTop(Qt::white);
+const QColor kShieldBottom(226, 236, 250);
+constexpr qreal kIconCheckWidth = 9.0;
+
+// The check is cut in the tile's blue.
+QColor iconCheckColour()
+{
+    return mix(kNavy, kMidBlue, 0.6);
+}
+
 QImage drawAppIcon(int size)
 {
-    QImage img = transparentImage(size, size);
+    QImage img = transparentImage(size, size, 1);
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
     const qreal s = size / 256.0;
     p.scale(s, s);
 
     // A rounded tile in the band's colours.
-    const QRectF tile(8, 8, 240, 240);
     p.setPen(Qt::NoPen);
-    p.setBrush(bandGradient(tile.topLeft(), tile.bottomRight()));
-    p.drawRoundedRect(tile, 52, 52);
-    QRadialGradient glow(QPointF(210, 20), 220);
-    glow.setColorAt(0, QColor(255, 255, 255, 40));
-    glow.setColorAt(1, QColor(255, 255, 255, 0));
+    p.setBrush(bandGradient(kTile.topLeft(), kTile.bottomRight()));
+    p.drawRoundedRect(kTile, kTileRadius, kTileRadius);
+    QRadialGradient glow(kGlowCentre, kGlowRadius);
+    glow.setColorAt(0, kGlow);
+    glow.setColorAt(1, withAlpha(kGlow, 0));
     p.setBrush(glow);
-    p.drawRoundedRect(tile, 52, 52);
+    p.drawRoundedRect(kTile, kTileRadius, kTileRadius);
 
     // A solid white shield with the check cut in the tile's blue: bold enough to read at 16 px.
     p.save();
-    p.translate(28, 26);
-    p.scale(2.0, 2.0);
+    p.translate(kShieldOrigin);
+    p.scale(kShieldScale, kShieldScale);
     QLinearGradient shieldFill(0, 10, 0, 92);
-    shieldFill.setColorAt(0, Qt::white);
-    shieldFill.setColorAt(1, QColor(226, 236, 250));
+    shieldFill.setColorAt(0, kShieldTop);
+    shieldFill.setColorAt(1, kShieldBottom);
     p.fillPath(shieldPath(), shieldFill);
-    p.setPen(QPen(mix(kNavy, kMidBlue, 0.6), 9.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.setPen(QPen(iconCheckColour(), kIconCheckWidth, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     p.setBrush(Qt::NoBrush);
     p.drawPath(checkPath());
     p.restore();
     return img;
 }
 
+// ---- the icon as SVG ------------------------------------------------------------------------------
+
+QString svgNumber(qreal v)
+{
+    return QString::number(v, 'g', 6);
+}
+
+// SVG path data from a QPainterPath made of moves, lines and cubic curves (all the emblem uses).
+QString svgPathData(const QPainterPath &path, bool closed)
+{
+    QStringList parts;
+    for (int i = 0; i < path.elementCount(); ++i) {
+        const QPainterPath::Element e = path.elementAt(i);
+        const QString point = svgNumber(e.x) + QLatin1Char(' ') + svgNumber(e.y);
+        switch (e.type) {
+        case QPainterPath::MoveToElement:
+            parts << QLatin1String("M ") + point;
+            break;
+        case QPainterPath::LineToElement:
+            parts << QLatin1String("L ") + point;
+            break;
+        case QPainterPath::CurveToElement:
+            parts << QLatin1String("C ") + point;
+            break;
+        case QPainterPath::CurveToDataElement:
+            parts << point;
+            break;
+        }
+    }
+    if (closed)
+        parts << QStringLiteral("Z");
+    return parts.join(QLatin1Char(' '));
+}
+
+QString svgStop(qreal offset, const QColor &c)
+{
+    return QStringLiteral("<stop offset=\"%1\" stop-color=\"%2\" stop-opacity=\"%3\"/>")
+        .arg(svgNumber(offset), c.name(QColor::HexRgb), svgNumber(c.alphaF()));
+}
+
+// The same picture as drawAppIcon, written from the same shapes and colours.
+QString appIconSvg()
+{
+    const QString band = svgStop(0, kNavy) + svgStop(0.5, kMidBlue) + svgStop(1, kBrightBlue);
+    const QString tile = QStringLiteral("x=\"%1\" y=\"%2\" width=\"%3\" height=\"%4\" rx=\"%5\" ry=\"%5\"")
+                             .arg(svgNumber(kTile.x()), svgNumber(kTile.y()), svgNumber(kTile.width()),
+                                  svgNumber(kTile.height()), svgNumber(kTileRadius));
+    QString svg;
+    QTextStream out(&svg);
+    out << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"256\" height=\"256\" viewBox=\"0 0 256 256\">\n"
+        << "  <defs>\n"
+        << "    <linearGradient id=\"band\" gradientUnits=\"userSpaceOnUse\" x1=\"" << svgNumber(kTile.left())
+        << "\" y1=\"" << svgNumber(kTile.top()) << "\" x2=\"" << svgNumber(kTile.right()) << "\" y2=\""
+        << svgNumber(kTile.bottom()) << "\">" << band << "</linearGradient>\n"
+        << "    <radialGradient id=\"glow\" gradientUnits=\"userSpaceOnUse\" cx=\""
+        << svgNumber(kGlowCentre.x()) << "\" cy=\"" << svgNumber(kGlowCentre.y()) << "\" r=\""
+        << svgNumber(kGlowRadius) << "\">" << svgStop(0, kGlow) << svgStop(1, withAlpha(kGlow, 0))
+        << "</radialGradient>\n"
+        << "    <linearGradient id=\"shield\" gradientUnits=\"userSpaceOnUse\" x1=\"0\" y1=\"10\" x2=\"0\" "
+           "y2=\"92\">"
+        << svgStop(0, kShieldTop) << svgStop(1, kShieldBottom) << "</linearGradient>\n"
+        << "  </defs>\n"
+        << "  <rect " << tile << " fill=\"url(#band)\"/>\n"
+        << "  <rect " << tile << " fill=\"url(#glow)\"/>\n"
+        << "  <g transform=\"translate(" << svgNumber(kShieldOrigin.x()) << ' '
+        << svgNumber(kShieldOrigin.y()) << ") scale(" << svgNumber(kShieldScale) << ")\">\n"
+        << "    <path d=\"" << svgPathData(shieldPath(), true) << "\" fill=\"url(#shield)\"/>\n"
+        << "    <path d=\"" << svgPathData(checkPath(), false) << "\" fill=\"none\" stroke=\""
+        << iconCheckColour().name(QColor::HexRgb) << "\" stroke-width=\"" << svgNumber(kIconCheckWidth)
+        << "\" stroke-linecap=\"round\" stroke-linejoin=\"round\"/>\n"
+        << "  </g>\n"
+        << "</svg>\n";
+    out.flush();
+    return svg;
+}
+
 // ---- output ---------------------------------------------------------------------------------------
+
+void report(const QString &line)
+{
+    QTextStream(stdout) << line << '\n';
+}
+
+bool fail(const QString &what)
+{
+    QTextStream(stderr) << "filehash-art: " << what << '\n';
+    return false;
+}
 
 bool save(const QImage &image, const QString &path, const char *format)
 {
+    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+        return fail(QStringLiteral("cannot create the folder of ") + path);
     QImageWriter writer(path, format);
-    if (!writer.write(image.convertToFormat(QImage::Format_ARGB32))) {
-        QTextStream(stderr) << "filehash-art: cannot write " << path << ": " << writer.errorString() << '\n';
-        return false;
-    }
-    QTextStream(stdout) << path << " (" << image.width() << 'x' << image.height() << ")\n";
+    if (!writer.write(image.convertToFormat(QImage::Format_ARGB32)))
+        return fail(QStringLiteral("cannot write %1: %2").arg(path, writer.errorString()));
+    report(QStringLiteral("%1 (%2x%3)").arg(path).arg(image.width()).arg(image.height()));
+    return true;
+}
+
+bool saveText(const QString &text, const QString &path)
+{
+    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+        return fail(QStringLiteral("cannot create the folder of ") + path);
+    QFile file(path);
+    const QByteArray bytes = text.toUtf8();
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size() ||
+        !file.flush())
+        return fail(QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
+    report(path);
     return true;
 }
 
@@ -389,39 +532,62 @@ int main(int argc, char **argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
 
-    const QStringList args = QCoreApplication::arguments();
-    if (args.size() > 3 || args.contains(QStringLiteral("-h")) || args.contains(QStringLiteral("--help"))) {
-        QTextStream(stderr) << "usage: filehash-art [res-folder [icon-file]]\n"
-                            << "  defaults: " << QStringLiteral(FILEHASH_RES_DIR) << " and "
-                            << QStringLiteral(FILEHASH_ICON_FILE) << '\n';
-        return 2;
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Draws filehash's pictures and icons."));
+    parser.addHelpOption();
+    const QCommandLineOption resOption(QStringLiteral("res"),
+                                       QStringLiteral("Folder for the window's pictures (default: %1).")
+                                           .arg(QStringLiteral(FILEHASH_RES_DIR)),
+                                       QStringLiteral("dir"), QStringLiteral(FILEHASH_RES_DIR));
+    const QCommandLineOption icoOption(
+        QStringLiteral("ico"),
+        QStringLiteral("The Windows icon file (default: %1).").arg(QStringLiteral(FILEHASH_ICON_FILE)),
+        QStringLiteral("file"), QStringLiteral(FILEHASH_ICON_FILE));
+    const QCommandLineOption iconsOption(
+        QStringLiteral("icons"),
+        QStringLiteral("Folder that receives the hicolor icon theme (default: %1).")
+            .arg(QStringLiteral(FILEHASH_ICONS_DIR)),
+        QStringLiteral("dir"), QStringLiteral(FILEHASH_ICONS_DIR));
+    parser.addOptions({resOption, icoOption, iconsOption});
+    parser.process(app);
+    if (!parser.positionalArguments().isEmpty()) {
+        fail(QStringLiteral("unexpected argument ") + parser.positionalArguments().first());
+        parser.showHelp(2);
     }
-    const QString resDir = args.size() > 1 ? args.at(1) : QStringLiteral(FILEHASH_RES_DIR);
-    const QString iconFile = args.size() > 2 ? args.at(2) : QStringLiteral(FILEHASH_ICON_FILE);
+    const QDir res(parser.value(resOption));
+    const QDir icons(parser.value(iconsOption));
 
-    if (!QDir().mkpath(resDir)) {
-        QTextStream(stderr) << "filehash-art: cannot create " << resDir << '\n';
-        return 1;
-    }
-    const QDir res(resDir);
-    const auto png = [&res](const QImage &image, const char *name) {
-        return save(image, res.filePath(QString::fromLatin1(name)), "png");
+    using Draw = std::function<QImage(int dpr)>;
+    const std::vector<std::pair<const char *, Draw>> pictures = {
+        {"bg", drawBackground},
+        {"logo", drawLogo},
+        {"btn_close", [](int dpr) { return drawButton(Glyph::Close, ButtonState::Normal, dpr); }},
+        {"btn_close_hover", [](int dpr) { return drawButton(Glyph::Close, ButtonState::Hover, dpr); }},
+        {"btn_close_press", [](int dpr) { return drawButton(Glyph::Close, ButtonState::Press, dpr); }},
+        {"btn_min", [](int dpr) { return drawButton(Glyph::Minimise, ButtonState::Normal, dpr); }},
+        {"btn_min_hover", [](int dpr) { return drawButton(Glyph::Minimise, ButtonState::Hover, dpr); }},
+        {"btn_min_press", [](int dpr) { return drawButton(Glyph::Minimise, ButtonState::Press, dpr); }},
+        {"dui", drawPass},
+        {"cuo", drawFail},
     };
 
     bool ok = true;
-    ok &= png(drawBackground(), "bg.png");
-    ok &= png(drawLogo(), "logo.png");
-    ok &= png(drawButton(Glyph::Close, ButtonState::Normal), "btn_close.png");
-    ok &= png(drawButton(Glyph::Close, ButtonState::Hover), "btn_close_hover.png");
-    ok &= png(drawButton(Glyph::Close, ButtonState::Press), "btn_close_press.png");
-    ok &= png(drawButton(Glyph::Minimise, ButtonState::Normal), "btn_min.png");
-    ok &= png(drawButton(Glyph::Minimise, ButtonState::Hover), "btn_min_hover.png");
-    ok &= png(drawButton(Glyph::Minimise, ButtonState::Press), "btn_min_press.png");
-    ok &= png(drawPass(), "dui.png");
-    ok &= png(drawFail(), "cuo.png");
+    for (const auto &picture : pictures) {
+        const QString name = QString::fromLatin1(picture.first);
+        ok &= save(picture.second(1), res.filePath(name + QLatin1String(".png")), "png");
+        ok &= save(picture.second(2), res.filePath(name + QLatin1String("@2x.png")), "png");
+    }
 
     // Qt's ICO writer stores one image per file, so the icon is the 256 px picture alone; Windows
     // scales it for the smaller sizes.
-    ok &= save(drawAppIcon(256), iconFile, "ico");
+    ok &= save(drawAppIcon(256), parser.value(icoOption), "ico");
+
+    // The desktop's icon theme picks the nearest size, so each common one is drawn rather than scaled.
+    for (const int size : {16, 24, 32, 48, 64, 128, 256, 512}) {
+        const QString path = QStringLiteral("hicolor/%1x%1/apps/%2.png").arg(size).arg(kIconName);
+        ok &= save(drawAppIcon(size), icons.filePath(path), "png");
+    }
+    ok &=
+        saveText(appIconSvg(), icons.filePath(QStringLiteral("hicolor/scalable/apps/%1.svg").arg(kIconName)));
     return ok ? 0 : 1;
 }
