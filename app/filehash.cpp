@@ -1,8 +1,8 @@
-#include "filehash.h"
+#include "app/filehash.h"
 
-#include "cbutton.h"
-#include "cimg.h"
-#include "texts.h"
+#include "core/texts.h"
+#include "widgets/cbutton.h"
+#include "widgets/cimg.h"
 
 #include <QComboBox>
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
 #ifndef FILEHASH_FILEHASH_H
 #define FILEHASH_FILEHASH_H
 
-#include "basewnd.h"
+#include "widgets/basewnd.h"
 
 #include <QMap>
 #include <QString>
@@ -73,13 +73,5 @@ private:
                        const QString &chain);
     void showFailPanel();
 };
-
-// Path of the service's hash query.
-extern const char kHashQueryPath[];
-// The reply property that carries the digest sent with a request to its answer.
-extern const char kSentHashProperty[];
-// True when an answer announces or has brought more than an answer may hold, or was stopped for
-// that; such an answer is not read.
-bool answerTooLarge(const QNetworkReply *reply);
 
 #endif

@@ -1,5 +1,5 @@
-#include "filehash.h"
-#include "serviceconfig.h"
+#include "app/filehash.h"
+#include "core/serviceconfig.h"
 
 #include <QApplication>
 
@@ -8,7 +8,7 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    if (!installServiceCa())
+    if (!installServiceCa(serviceCaPem()))
         std::fprintf(stderr, "filehash: the built-in service CA holds no usable certificate\n");
     filehash window;
     window.show();

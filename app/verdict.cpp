@@ -1,7 +1,7 @@
-#include "cimg.h"
-#include "filehash.h"
-#include "hashanswer.h"
-#include "texts.h"
+#include "app/filehash.h"
+#include "core/hashquery.h"
+#include "core/texts.h"
+#include "widgets/cimg.h"
 
 #include <QIcon>
 #include <QLabel>
@@ -29,22 +29,15 @@ void filehash::handleHashReply(QNetworkReply *reply)
 {
     if (!reply)
         return;
-    // Asked again: the guard set up with the request may not have seen an answer that arrived
-    // all at once.
-    const bool tooLarge = answerTooLarge(reply);
-    const QByteArray body = tooLarge ? QByteArray() : reply->readAll();
-    const bool failed = tooLarge || reply->error() != QNetworkReply::NoError;
-    const QString failure = tooLarge ? gbText(texts::kAnswerTooLarge) : reply->errorString();
-    const QVariant sentHash = reply->property(kSentHashProperty);
-    reply->deleteLater();
-
-    const HashAnswer answer = readHashAnswer(body);
+    const hashquery::Outcome outcome = hashquery::finish(reply);
+    if (outcome.kind == hashquery::Outcome::Kind::Failed) {
+        // An earlier verdict may still stand on screen: silence would read as that verdict.
+        showPlainInfo(this, gbText(texts::kNetworkFailed) + outcome.failure);
+        return;
+    }
+    const HashAnswer &answer = outcome.answer;
     switch (answer.kind) {
     case HashAnswer::Kind::Unreadable:
-        // An earlier verdict may still stand on screen: silence would read as that verdict.
-        if (failed)
-            showPlainInfo(this, gbText(texts::kNetworkFailed) + failure);
-        return;
     case HashAnswer::Kind::Silent:
         return;
     case HashAnswer::Kind::Message:
@@ -54,8 +47,7 @@ void filehash::handleHashReply(QNetworkReply *reply)
         QMessageBox::about(this, gbText(texts::kInfoTitle), gbText(texts::kAbnormalAnswer));
         return;
     case HashAnswer::Kind::Pass:
-        showPassPanel(answer.userName, answer.optTime, answer.deviceInfo,
-                      sentHash.isValid() ? sentHash.toString() : leHash->text());
+        showPassPanel(answer.userName, answer.optTime, answer.deviceInfo, outcome.sent.hash);
         return;
     case HashAnswer::Kind::Fail:
         showFailPanel();

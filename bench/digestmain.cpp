@@ -1,7 +1,7 @@
 // filehash-digest FILE...: the SHA-256 of each file as the window computes it, printed like
 // sha256sum ("<hex>  FILE"). Exit status 0 when every file was read, 1 otherwise, 2 on misuse.
 
-#include "filedigest.h"
+#include "core/filedigest.h"
 
 #include <QByteArray>
 #include <QFile>

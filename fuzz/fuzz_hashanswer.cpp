@@ -5,7 +5,7 @@
 // readHashAnswer spells that step differently, and this checks the two agree.
 #undef QT_NO_CAST_FROM_ASCII
 
-#include "hashanswer.h"
+#include "core/hashanswer.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

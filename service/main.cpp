@@ -4,7 +4,7 @@
 #include "server.h"
 #include "store.h"
 
-#include "filedigest.h"
+#include "core/filedigest.h"
 
 #include <QDateTime>
 #include <QFile>

@@ -8,17 +8,20 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QNetworkAccessManager>
 #include <QThread>
 
 #include <httplib.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <mutex>
 
 #include <QTemporaryFile>
 
 #ifdef Q_OS_UNIX
-#include <sys/socket.h>
 #include <unistd.h>
 #endif
 #include <thread>
@@ -107,44 +110,73 @@ QString testCertPath(const QString &fileName)
     return QStringLiteral(FILEHASH_TEST_CERT_DIR) + QLatin1Char('/') + fileName;
 }
 
-TestHttpsServer::TestHttpsServer(const QString &certName, int port)
+struct TestHttpsServer::Private {
+    std::unique_ptr<httplib::SSLServer> server;
+    std::thread thread;
+    int port = 0;
+    mutable std::mutex mutex;
+    Handler handler;
+    std::vector<Request> requests;
+    std::atomic<bool> stopping{false};
+};
+
+TestHttpsServer::TestHttpsServer(const QString &certName) : d(new Private)
 {
     const std::string cert = testCertPath(certName + QStringLiteral(".pem")).toStdString();
     const std::string key = testCertPath(QStringLiteral("server.key")).toStdString();
-    m_server.reset(new httplib::SSLServer(cert.c_str(), key.c_str()));
-    auto handle = [this](const httplib::Request &req, httplib::Response &res) {
+    d->server.reset(new httplib::SSLServer(cert.c_str(), key.c_str()));
+    Private *p = d.get();
+    auto handle = [p](const httplib::Request &req, httplib::Response &res) {
+        Request seen;
+        seen.method = req.method;
+        seen.target = req.target;
+        seen.body = req.body;
+        for (const auto &h : req.headers)
+            seen.headers.emplace_back(h.first, h.second);
         Handler handler;
         {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            Request seen;
-            seen.method = req.method;
-            seen.path = req.path;
-            seen.body = req.body;
-            for (const auto &h : req.headers)
-                seen.headers.emplace_back(h.first, h.second);
-            m_requests.push_back(seen);
-            handler = m_handler;
+            std::lock_guard<std::mutex> lock(p->mutex);
+            p->requests.push_back(seen);
+            handler = p->handler;
         }
-        if (handler)
-            handler(req, res);
+        const Reply reply = handler ? handler(seen) : Reply();
+        res.status = reply.status;
+        switch (reply.mode) {
+        case Reply::Mode::Normal:
+            res.set_content(reply.body, reply.contentType.c_str());
+            break;
+        case Reply::Mode::Endless: {
+            auto provide = [p](size_t, httplib::DataSink &sink) {
+                static const std::string chunk(64 * 1024, '0');
+                return !p->stopping && sink.is_writable() && sink.write(chunk.data(), chunk.size());
+            };
+            if (reply.announced < 0)
+                res.set_chunked_content_provider(reply.contentType.c_str(), provide);
+            else
+                res.set_content_provider(size_t(reply.announced), reply.contentType.c_str(),
+                                         [provide](size_t offset, size_t, httplib::DataSink &sink) {
+                                             return provide(offset, sink);
+                                         });
+            break;
+        }
+        case Reply::Mode::Close:
+            res.set_content_provider(1000, reply.contentType.c_str(),
+                                     [](size_t, size_t, httplib::DataSink &) { return false; });
+            break;
+        case Reply::Mode::Hang:
+            while (!p->stopping)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            break;
+        }
     };
-    // Address reuse only: httplib's default also sets SO_REUSEPORT, whose closed connections keep
-    // the port from servers that do not set it (the reference service) for a minute.
-#ifdef Q_OS_UNIX
-    m_server->set_socket_options([](int fd) {
-        const int yes = 1;
-        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    });
-#endif
-    // Short keep-alive, so that stopping does not wait long for idle connections.
-    m_server->set_keep_alive_timeout(1);
-    m_server->Get(".*", handle);
-    m_server->Post(".*", handle);
-    m_server->Put(".*", handle);
-    if (!m_server->bind_to_port("127.0.0.1", port))
+    d->server->set_keep_alive_timeout(1);
+    d->server->Get(".*", handle);
+    d->server->Post(".*", handle);
+    d->port = d->server->bind_to_any_port("127.0.0.1");
+    if (d->port <= 0)
         return;
-    m_thread = new std::thread([this] { m_server->listen_after_bind(); });
-    for (int i = 0; i < 200 && !m_server->is_running(); ++i)
+    d->thread = std::thread([p] { p->server->listen_after_bind(); });
+    for (int i = 0; i < 200 && !d->server->is_running(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
 }
 
@@ -153,31 +185,61 @@ TestHttpsServer::~TestHttpsServer()
     stop();
 }
 
-bool TestHttpsServer::isRunning() const
+quint16 TestHttpsServer::port() const
 {
-    return m_thread && m_server->is_running();
+    return quint16(d->port);
+}
+
+QString TestHttpsServer::url() const
+{
+    return QStringLiteral("https://localhost:%1").arg(d->port);
 }
 
 void TestHttpsServer::setHandler(Handler handler)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_handler = std::move(handler);
+    std::lock_guard<std::mutex> lock(d->mutex);
+    d->handler = std::move(handler);
 }
 
 std::vector<TestHttpsServer::Request> TestHttpsServer::requests() const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_requests;
+    std::lock_guard<std::mutex> lock(d->mutex);
+    return d->requests;
 }
 
 void TestHttpsServer::stop()
 {
-    if (!m_thread)
+    if (!d->thread.joinable())
         return;
-    m_server->stop();
-    m_thread->join();
-    delete m_thread;
-    m_thread = nullptr;
+    d->stopping = true;
+    d->server->stop();
+    d->thread.join();
+}
+
+FakeReply::FakeReply(const QUrl &url, const QByteArray &body, NetworkError error, qint64 announced)
+    : m_body(body)
+{
+    setUrl(url);
+    setOperation(QNetworkAccessManager::PostOperation);
+    if (announced >= 0)
+        setHeader(QNetworkRequest::ContentLengthHeader, announced);
+    open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    if (error != NoError)
+        setError(error, QStringLiteral("fake failure %1").arg(int(error)));
+    setFinished(true);
+}
+
+qint64 FakeReply::bytesAvailable() const
+{
+    return m_body.size() - m_offset + QNetworkReply::bytesAvailable();
+}
+
+qint64 FakeReply::readData(char *data, qint64 maxSize)
+{
+    const qint64 n = qMin<qint64>(maxSize, m_body.size() - m_offset);
+    memcpy(data, m_body.constData() + m_offset, size_t(n));
+    m_offset += n;
+    return n;
 }
 
 QByteArray captureStdout(const std::function<void()> &fn)

@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QMessageBox>
+#include <QNetworkReply>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -11,17 +12,8 @@
 
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
-
-namespace httplib
-{
-class Server;
-struct Request;
-struct Response;
-} // namespace httplib
 
 // A message box as the user saw it.
 struct SeenBox {
@@ -66,37 +58,69 @@ bool pickInFileDialog(QWidget *modal, const QString &path);
 // Closes every modal widget left open (for cleanup(), so one failing test cannot hang the next).
 void closeAllModals();
 
-// A real HTTPS server on 127.0.0.1 for one test, running on its own thread.
+// A real HTTPS server on 127.0.0.1, on a port the system chooses, running on its own thread.
 class TestHttpsServer
 {
 public:
     struct Request {
         std::string method;
-        std::string path;
+        std::string target;
         std::string body;
         std::vector<std::pair<std::string, std::string>> headers;
     };
-    using Handler = std::function<void(const httplib::Request &, httplib::Response &)>;
+    struct Reply {
+        enum class Mode {
+            Normal,  // status and body, with Content-Length
+            Endless, // announces `announced` bytes (chunked when negative), then sends '0's until the client
+                     // goes
+            Close,   // reads the request, then closes the connection without an answer
+            Hang,    // reads the request and never answers, until the server stops
+        };
+        Mode mode = Mode::Normal;
+        int status = 200;
+        std::string body;
+        std::string contentType = "application/json";
+        long long announced = -1;
+    };
+    // Runs on a server thread and may block.
+    using Handler = std::function<Reply(const Request &)>;
 
     // certName: a certificate in the test certificate folder without ".pem" ("server",
     // "wronghost", "selfsigned", "expired"); all use the key "server.key".
-    TestHttpsServer(const QString &certName, int port);
+    explicit TestHttpsServer(const QString &certName = QStringLiteral("server"));
     ~TestHttpsServer();
 
-    bool isRunning() const;
-    // Answers every request on any path and method with the handler (the default answers 200
-    // with an empty body).
+    quint16 port() const;
+    QString url() const; // https://localhost:<port>
+    // Answers every request with the handler (the default answers 200 with an empty body).
     void setHandler(Handler handler);
     std::vector<Request> requests() const;
     void stop();
 
 private:
-    std::unique_ptr<httplib::Server> m_server;
-    std::thread *m_thread = nullptr;
-    mutable std::mutex m_mutex;
-    Handler m_handler;
-    std::vector<Request> m_requests;
+    struct Private;
+    std::unique_ptr<Private> d;
 };
+
+// A finished reply with a given body, error and announced length: for rules about replies that
+// need no socket.
+class FakeReply : public QNetworkReply
+{
+public:
+    FakeReply(const QUrl &url, const QByteArray &body, NetworkError error = NoError, qint64 announced = -1);
+    void abort() override {}
+    qint64 bytesAvailable() const override;
+
+protected:
+    qint64 readData(char *data, qint64 maxSize) override;
+
+private:
+    QByteArray m_body;
+    qint64 m_offset = 0;
+};
+
+// The test builds' service address: the window reads it at run time from here.
+void setTestServiceBaseUrl(const QString &baseUrl);
 
 // Runs fn and returns what it wrote to the process's standard output (file descriptor 1).
 QByteArray captureStdout(const std::function<void()> &fn);

@@ -1,4 +1,4 @@
-#include "filehash.h"
+#include "app/filehash.h"
 #include "testsupport.h"
 
 #include <QCryptographicHash>

@@ -1,8 +1,8 @@
-#include "cimg.h"
-#include "filehash.h"
-#include "serviceconfig.h"
+#include "app/filehash.h"
+#include "core/serviceconfig.h"
 #include "testconfig.h"
 #include "testsupport.h"
+#include "widgets/cimg.h"
 
 #include <QComboBox>
 #include <QCryptographicHash>
@@ -14,6 +14,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
@@ -61,7 +62,7 @@ QString TestEndToEnd::preserve(const QString &file, int type, const QString &use
 void TestEndToEnd::initTestCase()
 {
     qRegisterMetaType<QNetworkReply *>();
-    QVERIFY(installServiceCa());
+    QVERIFY(installServiceCa(serviceCaPem()));
     QVERIFY(m_dir.isValid());
     QVERIFY(QFile::exists(service()));
 
@@ -89,17 +90,23 @@ void TestEndToEnd::initTestCase()
     }
     QCOMPARE(m_record.size(), 2);
 
+    quint16 port = 0;
+    {
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        port = probe.serverPort();
+    }
+    setTestServiceBaseUrl(QStringLiteral("https://localhost:%1").arg(port));
     m_server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_server.start(service(),
-                   {QStringLiteral("serve"), QStringLiteral("--db"), db(), QStringLiteral("--cert"),
-                    testCertPath(QStringLiteral("server.pem")), QStringLiteral("--key"),
-                    testCertPath(QStringLiteral("server.key")), QStringLiteral("--listen"),
-                    QStringLiteral("127.0.0.1:%1").arg(FILEHASH_TEST_PORT)});
+    m_server.start(service(), {QStringLiteral("serve"), QStringLiteral("--db"), db(),
+                               QStringLiteral("--cert"), testCertPath(QStringLiteral("server.pem")),
+                               QStringLiteral("--key"), testCertPath(QStringLiteral("server.key")),
+                               QStringLiteral("--listen"), QStringLiteral("127.0.0.1:%1").arg(port)});
     QVERIFY(m_server.waitForStarted(10000));
     bool up = false;
     for (int i = 0; i < 200 && !up && m_server.state() == QProcess::Running; ++i) {
         QTcpSocket probe;
-        probe.connectToHost(QHostAddress::LocalHost, FILEHASH_TEST_PORT);
+        probe.connectToHost(QHostAddress::LocalHost, port);
         up = probe.waitForConnected(100);
         if (!up)
             QTest::qWait(50);

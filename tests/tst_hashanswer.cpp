@@ -1,5 +1,5 @@
 // readHashAnswer: the service's answer body -> what the window shows.
-#include "hashanswer.h"
+#include "core/hashanswer.h"
 
 #include <QtTest>
 

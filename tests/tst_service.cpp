@@ -1,7 +1,7 @@
 // The reference service as a separate process: its command line, its answers over real HTTPS,
 // its limits, and how it holds up under concurrent and misbehaving clients.
 
-#include "filedigest.h"
+#include "core/filedigest.h"
 #include "testconfig.h"
 #include "testsupport.h"
 

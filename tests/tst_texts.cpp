@@ -1,4 +1,4 @@
-#include "texts.h"
+#include "core/texts.h"
 
 #include <QSet>
 #include <QTest>

@@ -1,7 +1,7 @@
-#include "basewnd.h"
-#include "cbutton.h"
-#include "cimg.h"
 #include "testsupport.h"
+#include "widgets/basewnd.h"
+#include "widgets/cbutton.h"
+#include "widgets/cimg.h"
 
 #include <QGuiApplication>
 #include <QImage>

@@ -1,8 +1,8 @@
-#include "cbutton.h"
-#include "cimg.h"
-#include "filehash.h"
+#include "app/filehash.h"
 #include "testconfig.h"
 #include "testsupport.h"
+#include "widgets/cbutton.h"
+#include "widgets/cimg.h"
 
 #include <QApplication>
 #include <QComboBox>

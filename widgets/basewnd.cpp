@@ -1,6 +1,6 @@
-#include "basewnd.h"
+#include "widgets/basewnd.h"
 
-#include "cimg.h"
+#include "widgets/cimg.h"
 
 #include <QColor>
 #include <QGuiApplication>

@@ -1,4 +1,4 @@
-#include "cbutton.h"
+#include "widgets/cbutton.h"
 
 #include <QMouseEvent>
 #include <QPainter>

@@ -1,4 +1,4 @@
-#include "cimg.h"
+#include "widgets/cimg.h"
 
 #include <QImage>
 #include <QPixmap>

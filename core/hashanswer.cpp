@@ -1,4 +1,4 @@
-#include "hashanswer.h"
+#include "core/hashanswer.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

@@ -1,11 +1,10 @@
-#include "serviceconfig.h"
+#include "core/serviceconfig.h"
 
 #include <QSslCertificate>
 #include <QSslConfiguration>
 
-bool installServiceCa()
+bool installServiceCa(const QByteArray &pem)
 {
-    const QByteArray pem = serviceCaPem();
     if (pem.trimmed().isEmpty())
         return true;
     const QList<QSslCertificate> extra = QSslCertificate::fromData(pem, QSsl::Pem);

@@ -1,22 +1,15 @@
-#include "filedigest.h"
+// The digest on POSIX systems: a regular file is read ahead by a second thread; pipes, FIFOs and
+// devices are polled, so that one that never delivers can still be cancelled.
+#include "core/digeststream.h"
+#include "core/filedigest.h"
 
-#include <QByteArray>
-#include <QElapsedTimer>
 #include <QFile>
 
-#include <openssl/evp.h>
-
 #include <atomic>
-#include <memory>
-#include <optional>
-
-// FILEHASH_DIGEST_PORTABLE builds the QFile code on Unix too, so that it can be compiled and
-// tested where the developers work.
-#if defined(Q_OS_UNIX) && !defined(FILEHASH_DIGEST_PORTABLE)
-#define FILEHASH_DIGEST_POSIX 1
 #include <cerrno>
 #include <condition_variable>
 #include <fcntl.h>
+#include <memory>
 #include <mutex>
 #include <poll.h>
 #include <pthread.h>
@@ -25,183 +18,11 @@
 #include <system_error>
 #include <thread>
 #include <unistd.h>
-#else
-#include <QDateTime>
-#include <QFileInfo>
-#endif
+
+using namespace digest_detail;
 
 namespace
 {
-
-// A regular file is read by a second thread into a ring of blocks while the calling thread hashes
-// the one before, so that the hash, the slowest part, never waits for the kernel's copy.
-// filehash-digest on a warm 1 GiB file, AMD EPYC (Zen 4, SHA extensions), OpenSSL 3.0, medians:
-//   SHA-256 alone of a buffer in cache 0.593 s, of one out of cache 0.645 s
-//   one thread, 64 KiB read() then hash 0.76 s; mmap() in 4 MiB windows 0.72 s (the hash reads the
-//   page cache from memory, and mapping costs)
-//   reader thread, 3 x 1 MiB blocks 0.61 s; 3 x 256 KiB 0.635 s; 2 x 1 MiB 0.62 s
-// Freshly copied blocks reach the hash from the shared cache, which is what makes the difference.
-constexpr qint64 kBlockSize = 1024 * 1024;
-// The reader fills a block kReadSize at a time, as fast as in one piece, so that a stop is seen
-// after one small read. Pipes, devices and the portable code read kReadSize at a time into one
-// buffer, which stays in the core's cache between the copy and the hash.
-constexpr qint64 kReadSize = 64 * 1024;
-
-// Progress comes at most this often while data flows, and at about this pace while waiting for
-// it, so that a cancel is seen quickly without the callback costing time.
-constexpr qint64 kProgressIntervalMs = 50;
-
-class Sha256
-{
-public:
-    Sha256() : m_ctx(EVP_MD_CTX_new())
-    {
-        m_ok = m_ctx && EVP_DigestInit_ex(m_ctx, EVP_sha256(), nullptr) == 1;
-    }
-    ~Sha256() { EVP_MD_CTX_free(m_ctx); }
-    Sha256(const Sha256 &) = delete;
-    Sha256 &operator=(const Sha256 &) = delete;
-
-    bool ok() const { return m_ok; }
-    void update(const char *data, size_t size) { m_ok = m_ok && EVP_DigestUpdate(m_ctx, data, size) == 1; }
-    // Lower-case hex, or empty if OpenSSL failed at any step.
-    QString finish()
-    {
-        unsigned char md[EVP_MAX_MD_SIZE];
-        unsigned int size = 0;
-        if (!m_ok || EVP_DigestFinal_ex(m_ctx, md, &size) != 1)
-            return QString();
-        return QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(md), int(size)).toHex());
-    }
-
-private:
-    EVP_MD_CTX *m_ctx;
-    bool m_ok = false;
-};
-
-// Calls the progress callback: at once after the first block, so the caller learns the total,
-// then at most once per interval, and once at the end so that a bar can reach its end.
-class Reporter
-{
-public:
-    Reporter(const DigestProgress &progress, qint64 total) : m_progress(progress), m_total(total)
-    {
-        if (m_progress)
-            m_timer.start();
-    }
-
-    // False when the caller asked to stop.
-    bool afterBlock(qint64 done)
-    {
-        if (!m_progress || (m_called && !m_timer.hasExpired(kProgressIntervalMs)))
-            return true;
-        return call(done);
-    }
-    bool whileWaiting(qint64 done)
-    {
-        // A poll() timeout can end a hair before the interval does on the coarser timer.
-        if (!m_progress || !m_timer.hasExpired(kProgressIntervalMs - 1))
-            return true;
-        return call(done);
-    }
-    bool atEnd(qint64 done)
-    {
-        if (!m_progress || done == 0 || (m_called && done == m_lastDone))
-            return true;
-        return call(done);
-    }
-    // How long a wait for data may last before the next call is due.
-    int msUntilDue() const
-    {
-        if (!m_progress)
-            return int(kProgressIntervalMs);
-        const qint64 left = kProgressIntervalMs - m_timer.elapsed();
-        return int(qBound<qint64>(1, left, kProgressIntervalMs));
-    }
-
-private:
-    bool call(qint64 done)
-    {
-        m_called = true;
-        m_lastDone = done;
-        m_timer.restart();
-        return m_progress(done, m_total);
-    }
-
-    const DigestProgress &m_progress;
-    const qint64 m_total;
-    QElapsedTimer m_timer;
-    bool m_called = false;
-    qint64 m_lastDone = 0;
-};
-
-// The verdict once every byte has gone through the hash.
-FileDigest finished(Sha256 &sha, qint64 bytes, bool changed)
-{
-    FileDigest result;
-    result.bytes = bytes;
-    if (changed)
-        result.status = FileDigest::Status::Changed;
-    else if (bytes == 0)
-        result.status = FileDigest::Status::Empty;
-    else {
-        result.hex = sha.finish();
-        result.status = result.hex.isEmpty() ? FileDigest::Status::CannotRead : FileDigest::Status::Ok;
-    }
-    return result;
-}
-
-FileDigest stopped(FileDigest::Status status, qint64 bytes)
-{
-    FileDigest result;
-    result.status = status;
-    result.bytes = bytes;
-    return result;
-}
-
-// What every block goes through, whoever read it: the hash, the growth check and progress.
-class Stream
-{
-public:
-    Stream(const DigestProgress &progress, qint64 sizeAtOpen)
-        : m_reporter(progress, sizeAtOpen), m_size(sizeAtOpen)
-    {
-    }
-
-    bool ok() const { return m_sha.ok(); }
-    qint64 done() const { return m_done; }
-    Reporter &reporter() { return m_reporter; }
-
-    // A status when the read must stop here.
-    std::optional<FileDigest::Status> take(const char *data, qint64 size)
-    {
-        // A short read is fine: the hash takes whatever came.
-        m_sha.update(data, size_t(size));
-        m_done += size;
-        // More than the file held at open: it is growing (a recording still running, say), and
-        // chasing its end would only delay the same verdict.
-        if (m_size >= 0 && m_done > m_size)
-            return FileDigest::Status::Changed;
-        if (!m_reporter.afterBlock(m_done))
-            return FileDigest::Status::Cancelled;
-        return std::nullopt;
-    }
-
-    FileDigest finish(bool changed)
-    {
-        if (!m_reporter.atEnd(m_done))
-            return stopped(FileDigest::Status::Cancelled, m_done);
-        return finished(m_sha, m_done, changed);
-    }
-
-private:
-    Sha256 m_sha;
-    Reporter m_reporter;
-    const qint64 m_size; // -1 when unknown
-    qint64 m_done = 0;
-};
-
-#ifdef FILEHASH_DIGEST_POSIX
 
 class Descriptor
 {
@@ -219,14 +40,19 @@ private:
     int m_fd;
 };
 
+// The change time too: a tool that writes and then restores the modification time cannot restore
+// it. Inode and device tell a file put in place of the one that was opened.
 bool sameContentStamp(const struct stat &a, const struct stat &b)
 {
 #ifdef Q_OS_DARWIN
-    const struct timespec &ta = a.st_mtimespec, &tb = b.st_mtimespec;
+    const struct timespec &ma = a.st_mtimespec, &mb = b.st_mtimespec;
+    const struct timespec &ca = a.st_ctimespec, &cb = b.st_ctimespec;
 #else
-    const struct timespec &ta = a.st_mtim, &tb = b.st_mtim;
+    const struct timespec &ma = a.st_mtim, &mb = b.st_mtim;
+    const struct timespec &ca = a.st_ctim, &cb = b.st_ctim;
 #endif
-    return a.st_size == b.st_size && ta.tv_sec == tb.tv_sec && ta.tv_nsec == tb.tv_nsec;
+    return a.st_size == b.st_size && a.st_ino == b.st_ino && a.st_dev == b.st_dev && ma.tv_sec == mb.tv_sec &&
+           ma.tv_nsec == mb.tv_nsec && ca.tv_sec == cb.tv_sec && ca.tv_nsec == cb.tv_nsec;
 }
 
 // read() that retries when a signal interrupts it.
@@ -474,53 +300,11 @@ FileDigest digestPosix(const QString &path, const DigestProgress &progress)
     return stream.finish(changed);
 }
 
-#else
-
-FileDigest digestPortable(const QString &path, const DigestProgress &progress)
-{
-    QFile file(path);
-    if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        return stopped(FileDigest::Status::CannotRead, 0);
-    // Without poll() a pipe that never delivers blocks in read(); this code is the fallback for
-    // systems without it, where evidence files are regular files anyway.
-    const bool regular = !file.isSequential();
-    const qint64 sizeAtOpen = regular ? file.size() : -1;
-    const QDateTime modifiedAtOpen = QFileInfo(path).lastModified();
-
-    Stream stream(progress, sizeAtOpen);
-    if (!stream.ok())
-        return stopped(FileDigest::Status::CannotRead, 0);
-    const std::unique_ptr<char[]> buffer(new char[size_t(kReadSize)]);
-    for (;;) {
-        const qint64 got = file.read(buffer.get(), kReadSize);
-        if (got < 0)
-            return stopped(FileDigest::Status::CannotRead, stream.done());
-        if (got == 0)
-            break;
-        if (const auto stop = stream.take(buffer.get(), got))
-            return stopped(*stop, stream.done());
-    }
-
-    bool changed = false;
-    if (regular) {
-        const QFileInfo after(path);
-        changed = stream.done() != sizeAtOpen || after.size() != sizeAtOpen ||
-                  after.lastModified() != modifiedAtOpen;
-    }
-    return stream.finish(changed);
-}
-
-#endif
-
 } // namespace
 
 FileDigest digestFile(const QString &path, const DigestProgress &progress)
 {
-#ifdef FILEHASH_DIGEST_POSIX
     return digestPosix(path, progress);
-#else
-    return digestPortable(path, progress);
-#endif
 }
 
 qint64 digestBlockSize()

@@ -1,0 +1,114 @@
+#include "core/hashquery.h"
+
+#include "core/texts.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QVariant>
+
+namespace hashquery
+{
+
+const char kPath[] = "/mrv/other/o_getHashByQuorvelOrderRequest";
+
+namespace
+{
+
+const char kSentOrder[] = "filehash_sentOrder";
+const char kSentHash[] = "filehash_sentHash";
+const char kSentType[] = "filehash_sentType";
+const char kSentAt[] = "filehash_sentAt";
+const char kTooLarge[] = "filehash_answerTooLarge";
+
+} // namespace
+
+QUrl url(const QString &baseUrl)
+{
+    return QUrl(baseUrl + QLatin1String(kPath));
+}
+
+QByteArray body(const QString &order, const QString &hash, int type)
+{
+    QJsonObject query;
+    query.insert(QStringLiteral("quorvelOrder"), QJsonValue(order));
+    query.insert(QStringLiteral("hash"), QJsonValue(hash));
+    query.insert(QStringLiteral("type"), QJsonValue(QString::number(type)));
+    return QJsonDocument(query).toJson(QJsonDocument::Compact);
+}
+
+QNetworkReply *post(QNetworkAccessManager *manager, const QString &baseUrl, const QString &order,
+                    const QString &hash, int type)
+{
+    QNetworkRequest request(url(baseUrl));
+    // An answer comes from the service itself or not at all.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    const Sent sent{order, hash, type, QDateTime::currentDateTime()};
+    QNetworkReply *reply = manager->post(request, body(order, hash, type));
+    // The verdict names what was sent, even if other inputs are chosen meanwhile.
+    tag(reply, sent);
+    // The reply buffers at most one byte more than an answer may hold, and is given up as soon as
+    // it announces or brings more.
+    reply->setReadBufferSize(kMaxAnswerBytes + 1);
+    auto guard = [reply] {
+        if (reply->isRunning() && answerTooLarge(reply)) {
+            reply->setProperty(kTooLarge, true);
+            reply->abort();
+        }
+    };
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, guard);
+    QObject::connect(reply, &QIODevice::readyRead, reply, guard);
+    return reply;
+}
+
+void tag(QNetworkReply *reply, const Sent &sent)
+{
+    reply->setProperty(kSentOrder, sent.order);
+    reply->setProperty(kSentHash, sent.hash);
+    reply->setProperty(kSentType, sent.type);
+    reply->setProperty(kSentAt, sent.at);
+}
+
+bool isHashQuery(const QNetworkReply *reply)
+{
+    return reply && reply->url().path().compare(QLatin1String(kPath), Qt::CaseSensitive) == 0;
+}
+
+bool answerTooLarge(const QNetworkReply *reply)
+{
+    const qint64 announced = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
+    return reply->property(kTooLarge).toBool() || announced > kMaxAnswerBytes ||
+           reply->bytesAvailable() > kMaxAnswerBytes;
+}
+
+Outcome finish(QNetworkReply *reply)
+{
+    Outcome outcome;
+    outcome.answeredAt = QDateTime::currentDateTime();
+    outcome.sent.order = reply->property(kSentOrder).toString();
+    outcome.sent.hash = reply->property(kSentHash).toString();
+    outcome.sent.type = reply->property(kSentType).toInt();
+    outcome.sent.at = reply->property(kSentAt).toDateTime();
+    // Asked again: the guard set up with the request may not have seen an answer that arrived
+    // all at once.
+    const bool tooLarge = answerTooLarge(reply);
+    if (!tooLarge)
+        outcome.body = reply->readAll();
+    const bool failed = tooLarge || reply->error() != QNetworkReply::NoError;
+    const QString failure = tooLarge ? gbText(texts::kAnswerTooLarge) : reply->errorString();
+    reply->deleteLater();
+
+    outcome.answer = readHashAnswer(outcome.body);
+    if (outcome.answer.kind == HashAnswer::Kind::Unreadable && failed) {
+        outcome.kind = Outcome::Kind::Failed;
+        outcome.failure = failure;
+    } else {
+        outcome.kind = Outcome::Kind::Answered;
+    }
+    return outcome;
+}
+
+} // namespace hashquery
