@@ -116,6 +116,8 @@ void filehash::digestChosenFile(const QString &path)
 
     switch (result.status) {
     case FileDigest::Status::Ok:
+        // Even the same file again: the verdict on screen was for the inputs before this choice.
+        hidePanel();
         leFile->setText(path);
         leHash->setText(result.hex);
         break;

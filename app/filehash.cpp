@@ -1,5 +1,6 @@
 #include "app/filehash.h"
 
+#include "app/resources.h"
 #include "core/texts.h"
 #include "widgets/cbutton.h"
 #include "widgets/cimg.h"
@@ -16,6 +17,8 @@
 #include <QPalette>
 #include <QPushButton>
 #include <QTimer>
+
+#include <cstdio>
 
 namespace
 {
@@ -64,7 +67,14 @@ QLineEdit *fixedLineEdit(QWidget *parent, const QString &name, int width, int he
 
 filehash::filehash(QWidget *parent) : baseWnd(parent)
 {
-    setBackground("res/bg.png");
+    const QStringList folders = resourceFolders();
+    resDir = findResourceFolder(folders);
+    if (resDir.isEmpty()) {
+        std::fprintf(stderr, "filehash: the window's images are in none of: %s\n",
+                     qPrintable(folders.join(QStringLiteral(", "))));
+        resDir = folders.first();
+    }
+    setBackground(res(QStringLiteral("bg.png")).toUtf8().constData());
     const int W = backgroundSize().width();
     const int M = W / 2;
     setDragArea(0, 0, W, kDragBandHeight);
@@ -79,19 +89,19 @@ filehash::filehash(QWidget *parent) : baseWnd(parent)
 
     btnClose = new cButton(imgBg);
     btnClose->setObjectName(QStringLiteral("btnClose"));
-    btnClose->setImage(QStringLiteral("res/btn_close"));
+    btnClose->setImage(res(QStringLiteral("btn_close")));
     btnClose->move(W - 10 - btnClose->width(), 10);
     connect(btnClose, &QAbstractButton::clicked, this, &filehash::onClickBtnClose);
 
     btnMin = new cButton(imgBg);
     btnMin->setObjectName(QStringLiteral("btnMin"));
-    btnMin->setImage(QStringLiteral("res/btn_min"));
+    btnMin->setImage(res(QStringLiteral("btn_min")));
     btnMin->move(btnClose->x() - 15 - btnMin->width(), 10);
     connect(btnMin, &QAbstractButton::clicked, this, &filehash::onClickBtnMin);
 
     imgLogo = new cImg(imgBg);
     imgLogo->setObjectName(QStringLiteral("imgLogo"));
-    imgLogo->setImage(QStringLiteral("res/logo.png"), 1.0f);
+    imgLogo->setImage(res(QStringLiteral("logo.png")), 1.0f);
     imgLogo->move(15, 10);
 
     cbType = new QComboBox(imgBg);
@@ -123,7 +133,9 @@ filehash::filehash(QWidget *parent) : baseWnd(parent)
     btnCheck->setObjectName(QStringLiteral("btnCheck"));
     btnCheck->setFixedSize(150, 30);
     btnCheck->move(M - 75, 290);
-    btnCheck->setStyleSheet(QStringLiteral("background-color: rgb(30, 144, 255);color:white"));
+    // The focus mark: with a style sheet the style draws none of its own.
+    btnCheck->setStyleSheet(QStringLiteral("QPushButton{background-color: rgb(30, 144, 255);color:white}"
+                                           "QPushButton:focus{border:2px solid rgb(10, 38, 92)}"));
 
     placedLabel(imgBg, texts::kTypeCaption, captionFont, M - 155, 140, QStringLiteral("labTypeCaption"));
     placedLabel(imgBg, texts::kOrderCaption, captionFont, M - 159, 190, QStringLiteral("labOrderCaption"));
@@ -192,9 +204,61 @@ filehash::filehash(QWidget *parent) : baseWnd(parent)
 
     imgResult = new cImg(imgBg);
     imgResult->setObjectName(QStringLiteral("imgResult"));
-    imgResult->setImage(QStringLiteral("res/dui.png"), 1.0f);
+    imgResult->setImage(res(QStringLiteral("dui.png")), 1.0f);
     imgResult->move(M - 130, 360);
     imgResult->hide();
+
+    setUpKeyboardAndReaders();
+}
+
+void filehash::setUpKeyboardAndReaders()
+{
+    // What the verdict panel shows came from the service or from the digest: nothing the user can
+    // edit, paste or clear; copying stays.
+    for (QLineEdit *edit : {leFile, leApplicant, leTime, leLocation, leChain, leResultTitle, lePanel})
+        edit->setReadOnly(true);
+    // A verdict describes the inputs it was given: any change takes it off the screen.
+    connect(cbType, QOverload<int>::of(&QComboBox::currentIndexChanged), this, [this] { hidePanel(); });
+    connect(leOrder, &QLineEdit::textChanged, this, [this] { hidePanel(); });
+
+    // Enter verifies from the order field and on the focused buttons; Tab goes through the inputs in
+    // the order they are filled. The window's own buttons are for the mouse, as a title bar's are.
+    connect(leOrder, &QLineEdit::returnPressed, btnCheck, &QAbstractButton::click);
+    btnChoose->setAutoDefault(true);
+    btnCheck->setAutoDefault(true);
+    btnClose->setFocusPolicy(Qt::NoFocus);
+    btnMin->setFocusPolicy(Qt::NoFocus);
+    setTabOrder(cbType, leOrder);
+    setTabOrder(leOrder, btnChoose);
+    setTabOrder(btnChoose, btnCheck);
+    cbType->setFocus();
+
+    // What a screen reader says for each control and field.
+    const auto caption = [](const char *gb) { return gbText(gb).remove(QChar(0xFF1A)); };
+    btnClose->setAccessibleName(gbText(texts::kClose));
+    btnMin->setAccessibleName(gbText(texts::kMinimise));
+    cbType->setAccessibleName(caption(texts::kTypeCaption));
+    leOrder->setAccessibleName(caption(texts::kOrderCaption));
+    leFile->setAccessibleName(caption(texts::kFileCaption));
+    leResultTitle->setAccessibleName(gbText(texts::kResultTitle));
+    lePanel->setAccessibleName(gbText(texts::kResultTitle));
+    leApplicant->setAccessibleName(caption(texts::kApplicant));
+    leTime->setAccessibleName(caption(texts::kTimeInfo));
+    leLocation->setAccessibleName(caption(texts::kLocationInfo));
+    leChain->setAccessibleName(caption(texts::kChain));
+}
+
+QString filehash::res(const QString &name) const
+{
+    return resDir + QLatin1Char('/') + name;
+}
+
+void filehash::hidePanel()
+{
+    for (QWidget *w : std::initializer_list<QWidget *>{imgResult, labResult, labResultDesc, labApplicant,
+                                                       labLocation, labTime, labChain, lePanel, leResultTitle,
+                                                       leApplicant, leTime, leLocation, leChain})
+        w->hide();
 }
 
 void filehash::onClickBtnMin()

@@ -72,6 +72,13 @@ private:
     void showPassPanel(const QString &userName, const QString &optTime, const QString &deviceInfo,
                        const QString &chain);
     void showFailPanel();
+    // Hides every widget of the result panel.
+    void hidePanel();
+    void setUpKeyboardAndReaders();
+    // Path of one of the window's images.
+    QString res(const QString &name) const;
+
+    QString resDir; // the folder the window's images were found in
 };
 
 #endif

@@ -1,4 +1,5 @@
 #include "app/filehash.h"
+#include "app/startup.h"
 #include "core/serviceconfig.h"
 
 #include <QApplication>
@@ -7,7 +8,9 @@
 
 int main(int argc, char *argv[])
 {
+    setApplicationAttributes();
     QApplication app(argc, argv);
+    installQtTranslations(&app);
     if (!installServiceCa(serviceCaPem()))
         std::fprintf(stderr, "filehash: the built-in service CA holds no usable certificate\n");
     filehash window;

@@ -36,6 +36,13 @@ void filehash::handleHashReply(QNetworkReply *reply)
         return;
     }
     const HashAnswer &answer = outcome.answer;
+    const bool verdict = answer.kind == HashAnswer::Kind::Pass || answer.kind == HashAnswer::Kind::Fail;
+    if (verdict && (outcome.sent.order != leOrder->text() || outcome.sent.hash != leHash->text() ||
+                    outcome.sent.type != typeCode)) {
+        // A verdict for other inputs than those on screen would describe the wrong file.
+        QMessageBox::about(this, gbText(texts::kInfoTitle), gbText(texts::kInputsChanged));
+        return;
+    }
     switch (answer.kind) {
     case HashAnswer::Kind::Unreadable:
     case HashAnswer::Kind::Silent:
@@ -59,7 +66,7 @@ void filehash::showPassPanel(const QString &userName, const QString &optTime, co
                              const QString &chain)
 {
     imgResult->setVisible(true);
-    imgResult->setImage(QStringLiteral("res/dui.png"), 1.0f);
+    imgResult->setImage(res(QStringLiteral("dui.png")), 1.0f);
     for (QWidget *w : std::initializer_list<QWidget *>{labResult, labResultDesc, labApplicant, labLocation,
                                                        labTime, labChain, leApplicant, leResultTitle, lePanel,
                                                        leChain, leTime, leLocation})
@@ -77,7 +84,7 @@ void filehash::showPassPanel(const QString &userName, const QString &optTime, co
 
 void filehash::showFailPanel()
 {
-    imgResult->setImage(QStringLiteral("res/cuo.png"), 1.0f);
+    imgResult->setImage(res(QStringLiteral("cuo.png")), 1.0f);
     imgResult->setVisible(true);
     labResult->setVisible(true);
     labResultDesc->setVisible(true);

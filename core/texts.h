@@ -59,6 +59,13 @@ constexpr char kNetworkFailed[] = "\xCD\xF8\xC2\xE7\xC7\xEB\xC7\xF3\xCA\xA7\xB0\
 // 服务器返回的数据过大: the answer exceeded the size limit
 constexpr char kAnswerTooLarge[] =
     "\xB7\xFE\xCE\xF1\xC6\xF7\xB7\xB5\xBB\xD8\xB5\xC4\xCA\xFD\xBE\xDD\xB9\xFD\xB4\xF3";
+// 输入已更改，请重新验证: an answer came for inputs that are no longer on screen
+constexpr char kInputsChanged[] =
+    "\xCA\xE4\xC8\xEB\xD2\xD1\xB8\xFC\xB8\xC4\xA3\xAC\xC7\xEB\xD6\xD8\xD0\xC2\xD1\xE9\xD6\xA4";
+// 关闭: accessible name of the close button
+constexpr char kClose[] = "\xB9\xD8\xB1\xD5";
+// 最小化: accessible name of the minimise button
+constexpr char kMinimise[] = "\xD7\xEE\xD0\xA1\xBB\xAF";
 // 打开文件: file dialog caption
 constexpr char kOpenFile[] = "\xB4\xF2\xBF\xAA\xCE\xC4\xBC\xFE";
 // 无法读取所选文件: chosen file cannot be read

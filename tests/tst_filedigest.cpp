@@ -512,10 +512,11 @@ void TestFileDigest::job()
     const QString path = filePath(QStringLiteral("job.bin"));
     QVERIFY(writeFile(path, content));
     DigestJob job;
+    QThread *reportedOn = nullptr;
+    // Before the spy, which ends the wait: queued calls are delivered in the order connected.
+    connect(&job, &DigestJob::finished, this, [&] { reportedOn = QThread::currentThread(); });
     QSignalSpy progress(&job, &DigestJob::progress);
     QSignalSpy finished(&job, &DigestJob::finished);
-    QThread *reportedOn = nullptr;
-    connect(&job, &DigestJob::finished, this, [&] { reportedOn = QThread::currentThread(); });
     job.start(path);
     QVERIFY(finished.wait(10000));
     QCOMPARE(reportedOn, QThread::currentThread());

@@ -4,13 +4,17 @@
 #include "testsupport.h"
 #include "widgets/cimg.h"
 
+#include <QClipboard>
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -32,11 +36,19 @@ QString u(const char *utf8)
 }
 
 // A finished hash query as the network manager would hand it to the window.
-QNetworkReply *answered(const QByteArray &body, QNetworkReply::NetworkError error = QNetworkReply::NoError)
+QNetworkReply *answered(const QByteArray &body, QNetworkReply::NetworkError error = QNetworkReply::NoError,
+                        const QString &hash = kHashA)
 {
     auto *reply = new FakeReply(hashquery::url(QStringLiteral("https://x")), body, error);
-    hashquery::tag(reply, {QStringLiteral("QV1"), kHashA, 1, QDateTime::currentDateTime()});
+    hashquery::tag(reply, {QStringLiteral("QV1"), hash, 1, QDateTime::currentDateTime()});
     return reply;
+}
+
+// Chooses path in the window's file dialog, as a user would; returns when the digest is done.
+void choose(filehash &w, const QString &path)
+{
+    ModalResponder responder([&](QWidget *modal) { pickInFileDialog(modal, path); });
+    QTest::mouseClick(w.btnChoose, Qt::LeftButton);
 }
 
 } // namespace
@@ -53,6 +65,10 @@ private slots:
     void verdict_data();
     void verdict();
     void requestThroughWindow();
+    void verdictBelongsToInputs_data();
+    void verdictBelongsToInputs();
+    void verdictIsReadOnly_data();
+    void verdictIsReadOnly();
     void timeoutThenLateReply_data();
     void timeoutThenLateReply();
 
@@ -199,6 +215,92 @@ void TestVerify::requestThroughWindow()
     QVERIFY(finished.wait(20000));
     QVERIFY(!w.timer->isActive());
     QCOMPARE(panelState(w), QStringLiteral("pass"));
+}
+
+void TestVerify::verdictBelongsToInputs_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<bool>("shown"); // the answer that comes afterwards
+    QTest::newRow("type") << "type" << false;
+    QTest::newRow("order") << "order" << false;
+    QTest::newRow("another file") << "another file" << false;
+    QTest::newRow("same file again") << "same file again" << true;
+    QTest::newRow("order typed back") << "order typed back" << true;
+}
+
+void TestVerify::verdictBelongsToInputs()
+{
+    QFETCH(QString, change);
+    QFETCH(bool, shown);
+    QTemporaryDir dir;
+    const QString a = writeTestFile(dir.path(), QStringLiteral("a.bin"), "evidence a");
+    const QString b = writeTestFile(dir.path(), QStringLiteral("b.bin"), "evidence b");
+    filehash w;
+    w.leOrder->setText(QStringLiteral("QV1"));
+    choose(w, a);
+    const QString sentHash = w.leHash->text();
+    QCOMPARE(sentHash.size(), 64);
+    w.finishedPostSlot(answered(kPass, QNetworkReply::NoError, sentHash));
+    QCOMPARE(panelState(w), QStringLiteral("pass"));
+
+    // A second request for the same inputs is under way when they change.
+    if (change == QLatin1String("type"))
+        w.cbType->setCurrentIndex(5);
+    else if (change == QLatin1String("order"))
+        w.leOrder->setText(QStringLiteral("QV2"));
+    else if (change == QLatin1String("another file"))
+        choose(w, b);
+    else if (change == QLatin1String("same file again"))
+        choose(w, a);
+    else
+        w.leOrder->setText(QStringLiteral("QV")), w.leOrder->setText(QStringLiteral("QV1"));
+    QCOMPARE(panelState(w), QStringLiteral("none"));
+
+    ModalResponder responder;
+    w.finishedPostSlot(answered(kPass, QNetworkReply::NoError, sentHash));
+    QCOMPARE(panelState(w), shown ? QStringLiteral("pass") : QStringLiteral("none"));
+    QCOMPARE(responder.boxes().size(), shown ? 0 : 1);
+    if (!shown)
+        QCOMPARE(responder.boxes().at(0).text, u(u8"输入已更改，请重新验证"));
+}
+
+void TestVerify::verdictIsReadOnly_data()
+{
+    QTest::addColumn<QString>("field");
+    for (const char *name : {"leFile", "leApplicant", "leTime", "leLocation", "leChain"})
+        QTest::newRow(name) << QString::fromLatin1(name);
+}
+
+void TestVerify::verdictIsReadOnly()
+{
+    QFETCH(QString, field);
+    filehash w;
+    prepare(w);
+    w.finishedPostSlot(answered(kPass));
+    auto *edit = w.findChild<QLineEdit *>(field);
+    QVERIFY(edit);
+    const QString before = edit->text();
+    QGuiApplication::clipboard()->setText(QStringLiteral("forged"));
+    // Every way a user has: the keys, and the context menu.
+    QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+    for (Qt::Key key : {Qt::Key_V, Qt::Key_X, Qt::Key_Z, Qt::Key_Y})
+        QTest::keyClick(edit, key, Qt::ControlModifier);
+    for (Qt::Key key : {Qt::Key_Delete, Qt::Key_Backspace})
+        QTest::keyClick(edit, key);
+    QTest::keyClicks(edit, QStringLiteral("forged"));
+    QCOMPARE(edit->text(), before);
+    const std::unique_ptr<QMenu> menu(edit->createStandardContextMenu());
+    for (QAction *action : menu->actions()) {
+        const QString name = action->objectName();
+        if (name == QLatin1String("edit-paste") || name == QLatin1String("edit-cut") ||
+            name == QLatin1String("edit-delete") || name == QLatin1String("edit-undo") ||
+            name == QLatin1String("edit-redo"))
+            QVERIFY2(!action->isEnabled() || !action->isVisible(), qPrintable(name));
+    }
+    // Copying stays: a lawyer copies the digest.
+    edit->selectAll();
+    edit->copy();
+    QCOMPARE(QGuiApplication::clipboard()->text(), before);
 }
 
 void TestVerify::timeoutThenLateReply_data()

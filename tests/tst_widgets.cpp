@@ -42,6 +42,8 @@ private slots:
 
     void windowGeometry_data();
     void windowGeometry();
+    void placement_data();
+    void placement();
     void dragBounds_data();
     void dragBounds();
     void dragMovesAndEnds();
@@ -290,15 +292,35 @@ void TestWidgets::windowGeometry_data()
     QTest::addColumn<QRect>("geometry");
     QTest::newRow("centred by image size")
         << QSize(500, 300) << QRect((available.width() - 500) / 2, (available.height() - 300) / 2, 520, 320);
-    // One pixel wider than the screen by an odd amount: truncated toward zero, not floored.
+    // Kept on screen: the title band and the buttons stay reachable.
     const int over = available.width() + 401;
     QTest::newRow("wider than the screen")
-        << QSize(over, 100) << QRect(-200, (available.height() - 100) / 2, over + 20, 120);
+        << QSize(over, 100) << QRect(0, (available.height() - 100) / 2, over + 20, 120);
     const int odd = available.width() - 499;
     QTest::newRow("odd remainder") << QSize(odd, 100)
                                    << QRect(249, (available.height() - 100) / 2, odd + 20, 120);
     QTest::newRow("missing image") << QSize(0, 0)
                                    << QRect(available.width() / 2, available.height() / 2, 20, 20);
+}
+
+void TestWidgets::placement_data()
+{
+    QTest::addColumn<QSize>("window");
+    QTest::addColumn<QRect>("available");
+    QTest::addColumn<QPoint>("position");
+    QTest::newRow("content centred") << QSize(520, 320) << QRect(0, 0, 1920, 1040) << QPoint(710, 370);
+    QTest::newRow("area with an origin") << QSize(520, 320) << QRect(100, 50, 800, 600) << QPoint(250, 200);
+    QTest::newRow("shadow past the edge") << QSize(520, 320) << QRect(0, 0, 500, 300) << QPoint(0, 0);
+    QTest::newRow("1024 x 600 at 200 %") << QSize(720, 620) << QRect(0, 0, 512, 300) << QPoint(0, 0);
+    QTest::newRow("taller only") << QSize(520, 900) << QRect(0, 24, 1366, 744) << QPoint(433, 24);
+}
+
+void TestWidgets::placement()
+{
+    QFETCH(QSize, window);
+    QFETCH(QRect, available);
+    QFETCH(QPoint, position);
+    QCOMPARE(placeWindow(window, 10, available), position);
 }
 
 void TestWidgets::windowGeometry()

@@ -1,4 +1,6 @@
 #include "app/filehash.h"
+#include "app/resources.h"
+#include "app/startup.h"
 #include "testconfig.h"
 #include "testsupport.h"
 #include "widgets/cbutton.h"
@@ -10,6 +12,7 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QMetaMethod>
 #include <QProcess>
 #include <QPushButton>
@@ -42,7 +45,79 @@ private slots:
     void minimise();
     void startsWithoutImages();
     void executableIgnoresArguments();
+    void keyboard();
+    void resourceLookup_data();
+    void resourceLookup();
+    void qtSpeaksChinese();
 };
+
+// Tab goes through the inputs in the order they are filled; Enter verifies.
+void TestWindow::keyboard()
+{
+    filehash w;
+    w.show();
+    QApplication::setActiveWindow(&w);
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QCOMPARE(QApplication::focusWidget(), w.cbType);
+    for (QWidget *next : std::initializer_list<QWidget *>{w.leOrder, w.btnChoose, w.btnCheck}) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), next);
+    }
+    const QString noOrder = QString::fromUtf8(u8"Quorvel订单号不能为空");
+    const QString noFile = QString::fromUtf8(u8"请选择取证文件");
+    struct Press {
+        QWidget *target;
+        Qt::Key key;
+        QString order;
+        QString box;
+    };
+    for (const Press &press : {Press{w.btnCheck, Qt::Key_Return, QString(), noOrder},
+                               Press{w.btnCheck, Qt::Key_Space, QString(), noOrder},
+                               Press{w.leOrder, Qt::Key_Return, QStringLiteral("QV1"), noFile},
+                               Press{w.leOrder, Qt::Key_Enter, QStringLiteral("QV1"), noFile}}) {
+        w.leOrder->setText(press.order);
+        ModalResponder responder;
+        QTest::keyClick(press.target, press.key);
+        QTRY_COMPARE(responder.boxes().size(), 1);
+        QCOMPARE(responder.boxes().at(0).text, press.box);
+    }
+}
+
+void TestWindow::resourceLookup_data()
+{
+    QTest::addColumn<QString>("holding"); // which of the three folders hold the images
+    QTest::addColumn<int>("found");       // -1: none
+    QTest::newRow("working directory first") << "abc" << 0;
+    QTest::newRow("beside the executable next") << "bc" << 1;
+    QTest::newRow("installed data last") << "c" << 2;
+    QTest::newRow("nowhere") << "" << -1;
+}
+
+void TestWindow::resourceLookup()
+{
+    QFETCH(QString, holding);
+    QFETCH(int, found);
+    QTemporaryDir dir;
+    QStringList folders;
+    for (const char *name : {"a", "b", "c"}) {
+        const QString folder = dir.filePath(QString::fromLatin1(name));
+        QVERIFY(QDir().mkpath(folder));
+        if (holding.contains(QLatin1String(name)))
+            QVERIFY(!writeTestFile(folder, QStringLiteral("bg.png"), "png").isEmpty());
+        folders << folder;
+    }
+    QCOMPARE(findResourceFolder(folders), found < 0 ? QString() : folders.at(found));
+    // The working directory's "res" first, as the window has always looked.
+    QCOMPARE(resourceFolders().value(0), QStringLiteral("res"));
+}
+
+void TestWindow::qtSpeaksChinese()
+{
+    QVERIFY(installQtTranslations(qApp));
+    QMessageBox box(QMessageBox::Question, QString(), QString(), QMessageBox::Yes | QMessageBox::No);
+    QVERIFY2(!box.button(QMessageBox::Yes)->text().contains(QLatin1String("Yes")),
+             qPrintable(box.button(QMessageBox::Yes)->text()));
+}
 
 void TestWindow::slotTable()
 {
@@ -206,7 +281,9 @@ void TestWindow::looks()
 {
     filehash w;
     QCOMPARE(w.btnCheck->text(), QString::fromUtf8(u8"点击验证"));
-    QCOMPARE(w.btnCheck->styleSheet(), QStringLiteral("background-color: rgb(30, 144, 255);color:white"));
+    QCOMPARE(w.btnCheck->styleSheet(),
+             QStringLiteral("QPushButton{background-color: rgb(30, 144, 255);color:white}"
+                            "QPushButton:focus{border:2px solid rgb(10, 38, 92)}"));
     QCOMPARE(w.btnChoose->text(), QString::fromUtf8(u8"请选择文件"));
     QCOMPARE(w.btnChoose->font(), QApplication::font());
     QCOMPARE(w.labResult->text(), QString::fromUtf8(u8"该电子证据已通过验证"));

@@ -24,18 +24,25 @@ void baseWnd::setBackground(const char *path)
 {
     bgPath = QString::fromUtf8(path);
     const QSize image = QPixmap(bgPath).size().expandedTo(QSize(0, 0));
-    QSize available;
+    QRect available;
     if (QScreen *screen = QGuiApplication::primaryScreen())
-        available = screen->availableGeometry().size();
-    // Centred by the image's size, not the window's: the origin of the available area is not
-    // added, as the window has always been placed.
-    const int x = (available.width() - image.width()) / 2;
-    const int y = (available.height() - image.height()) / 2;
-    setGeometry(x, y, image.width() + 2 * shadowWidth, image.height() + 2 * shadowWidth);
+        available = screen->availableGeometry();
+    const QSize window(image.width() + 2 * shadowWidth, image.height() + 2 * shadowWidth);
+    setGeometry(QRect(placeWindow(window, shadowWidth, available), window));
     if (!imgBg)
         imgBg = new cImg(this);
     imgBg->setImage(bgPath, 1.0f);
     imgBg->move(shadowWidth, shadowWidth);
+}
+
+QPoint placeWindow(const QSize &window, int margin, const QRect &available)
+{
+    // Centred by the content, then kept inside, so that the title band and the buttons stay on
+    // screen however small it is.
+    const int x = available.x() + (available.width() - window.width() + 2 * margin) / 2;
+    const int y = available.y() + (available.height() - window.height() + 2 * margin) / 2;
+    return QPoint(qMax(available.left(), qMin(x, available.x() + available.width() - window.width())),
+                  qMax(available.top(), qMin(y, available.y() + available.height() - window.height())));
 }
 
 void baseWnd::setDragArea(int x, int y, int width, int height)

@@ -3,10 +3,16 @@
 
 #include <QMainWindow>
 #include <QPoint>
+#include <QRect>
 #include <QSize>
 #include <QString>
 
 class cImg;
+
+// Where a window of the given size goes: its content (the window less a margin on each side)
+// centred in the available area of its screen, and the window inside that area whatever the sizes,
+// its top-left first when it cannot fit.
+QPoint placeWindow(const QSize &window, int margin, const QRect &available);
 
 // A frameless main window built around a background image: it sizes and centres itself from
 // the image, paints a soft shadow in a transparent margin around it and can be dragged by a

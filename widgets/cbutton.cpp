@@ -1,5 +1,7 @@
 #include "widgets/cbutton.h"
 
+#include "widgets/hidpi.h"
+
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
@@ -72,7 +74,8 @@ void cButton::paintEvent(QPaintEvent *)
         const int shown = (state >= 0 && state <= 2) ? state : 0;
         const QString file = imageBase + QLatin1String(kSuffixes[shown]) + QLatin1String(".png");
         setCursor(shown == 0 ? Qt::ArrowCursor : Qt::PointingHandCursor);
-        if (!pixmap.load(file))
+        qreal ratio = 1;
+        if (!pixmap.load(imageForRatio(file, devicePixelRatioF(), &ratio)))
             std::printf("qrdiag load pic error path:%s\n", imageBase.toLatin1().constData());
     }
     painter.drawPixmap(rect(), pixmap);
