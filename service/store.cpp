@@ -1,4 +1,4 @@
-#include "store.h"
+#include "service/store.h"
 
 #include <sqlite3.h>
 
@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <random>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,7 +14,11 @@ namespace
 {
 
 constexpr int BusyTimeoutMs = 5000; // `preserve` may write while the server reads
-constexpr int OrderAttempts = 50;
+// A reader waits at most this long for a writer, so that one answer cannot hold a stop up.
+constexpr int ReaderBusyTimeoutMs = 1000;
+// With 64 random bits a second draw is already next to impossible; more only guard against a
+// broken random source.
+constexpr int OrderAttempts = 5;
 
 const char CreateTable[] = "CREATE TABLE IF NOT EXISTS evidence ("
                            " order_no TEXT PRIMARY KEY NOT NULL,"
@@ -100,17 +104,26 @@ void removeNewDatabase(const std::string &path)
 
 } // namespace
 
+std::string orderNumber(int year, int month, int day, std::uint64_t random)
+{
+    static const char Alphabet[] = "0123456789ABCDEFGHJKMNPQRSTVWXYZ";
+    char buffer[40];
+    int n = std::snprintf(buffer, sizeof buffer, "QV%04d%02d%02d", year, month, day);
+    // 13 characters of 5 bits: the 64 bits, most significant first, with one leading zero bit.
+    for (int shift = 60; shift >= 0; shift -= 5)
+        buffer[n++] = Alphabet[(random >> shift) & 0x1F];
+    return std::string(buffer, static_cast<std::size_t>(n));
+}
+
 std::string newOrderNumber()
 {
-    thread_local std::mt19937 generator{std::random_device{}()};
-    std::uniform_int_distribution<int> digits(0, 999999);
+    std::uint64_t random = 0;
+    if (::getrandom(&random, sizeof random, 0) != static_cast<ssize_t>(sizeof random))
+        return {};
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "QV%04d%02d%02d%06d", local.tm_year + 1900, local.tm_mon + 1,
-                  local.tm_mday, digits(generator));
-    return buffer;
+    return orderNumber(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, random);
 }
 
 EvidenceStore::EvidenceStore(std::string path, sqlite3 *db) : m_path(std::move(path)), m_db(db) {}
@@ -164,8 +177,9 @@ std::unique_ptr<EvidenceStore> EvidenceStore::open(const std::string &path, Mode
             return fail(path + ": not an evidence database of filehash-service");
     }
     if (mode == Mode::Create) {
-        // WAL lets the server read while `preserve` writes.
-        if (sqlite3_exec(db, "PRAGMA journal_mode = WAL", nullptr, nullptr, nullptr) != SQLITE_OK ||
+        // A rollback journal exists only while a write is under way, so `list` and the server's
+        // readers leave no -wal or -shm files; writes are short enough for readers to wait.
+        if (sqlite3_exec(db, "PRAGMA journal_mode = DELETE", nullptr, nullptr, nullptr) != SQLITE_OK ||
             sqlite3_exec(db, CreateTable, nullptr, nullptr, nullptr) != SQLITE_OK)
             return fail(lastError(db, path));
     }
@@ -185,6 +199,11 @@ bool EvidenceStore::insert(EvidenceRecord *record, std::string *error)
     // Order numbers are random, so a collision is possible but rare: draw another.
     for (int attempt = 0; attempt < OrderAttempts; ++attempt) {
         record->order = newOrderNumber();
+        if (record->order.empty()) {
+            sqlite3_finalize(stmt);
+            *error = "cannot draw an order number: the system's random source failed";
+            return false;
+        }
         sqlite3_bind_text(stmt, 1, record->order.c_str(), -1, SQLITE_TRANSIENT);
         sqlite3_bind_int(stmt, 2, record->type);
         sqlite3_bind_text(stmt, 3, record->digest.c_str(), -1, SQLITE_TRANSIENT);
@@ -196,7 +215,10 @@ bool EvidenceStore::insert(EvidenceRecord *record, std::string *error)
         if (rc != SQLITE_CONSTRAINT || sqlite3_extended_errcode(m_db) != SQLITE_CONSTRAINT_PRIMARYKEY)
             break;
     }
-    if (rc != SQLITE_DONE) {
+    if (rc == SQLITE_CONSTRAINT && sqlite3_extended_errcode(m_db) == SQLITE_CONSTRAINT_PRIMARYKEY) {
+        *error = "no free order number found in " + std::to_string(OrderAttempts) + " draws";
+        record->order.clear();
+    } else if (rc != SQLITE_DONE) {
         *error = lastError(m_db, m_path);
         record->order.clear();
     }
@@ -238,7 +260,7 @@ sqlite3 *EvidenceStore::borrowReader(std::string *error)
         sqlite3_close(db);
         return nullptr;
     }
-    sqlite3_busy_timeout(db, BusyTimeoutMs);
+    sqlite3_busy_timeout(db, ReaderBusyTimeoutMs);
     return db;
 }
 

@@ -1,6 +1,7 @@
 #ifndef FILEHASH_SERVICE_STORE_H
 #define FILEHASH_SERVICE_STORE_H
 
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -10,7 +11,7 @@ struct sqlite3;
 
 // One preserved file: what `preserve` stored and what the service answers from.
 struct EvidenceRecord {
-    std::string order;    // e.g. "QV20261206123456"
+    std::string order;    // e.g. "QV20261206K3F9ZQ2M7TB0X"
     int type = 0;         // evidence type code, 1..18
     std::string digest;   // SHA-256, 64 lower-case hexadecimal characters
     std::string user;     // the applicant
@@ -18,7 +19,8 @@ struct EvidenceRecord {
     std::string time;     // "yyyy-MM-dd HH:mm:ss", local time
 };
 
-// The evidence database (SQLite, WAL mode). find() may be called from many threads at once:
+// The evidence database (SQLite, rollback journal, so that a reader leaves no files behind).
+// find() may be called from many threads at once:
 // each call borrows a connection of its own from a small pool, so readers never wait for each
 // other; the other calls are for a single thread.
 class EvidenceStore
@@ -52,7 +54,11 @@ private:
     std::vector<sqlite3 *> m_readers;
 };
 
-// A new order number: "QV", today's date (yyyyMMdd) and six random digits.
+// A new order number: "QV", today's date (yyyyMMdd) and 13 characters of Crockford's base 32
+// (digits and capitals without I, L, O, U) carrying 64 bits from the system's random source, so
+// that order numbers cannot be enumerated. Empty if the random source failed.
 std::string newOrderNumber();
+// The same from given date and random bits.
+std::string orderNumber(int year, int month, int day, std::uint64_t random);
 
 #endif

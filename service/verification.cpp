@@ -1,13 +1,13 @@
-#include "verification.h"
+#include "service/verification.h"
 
-#include "store.h"
+#include "service/requestbody.h"
+#include "service/store.h"
 
-#include <QByteArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QJsonParseError>
-#include <QJsonValue>
 #include <QString>
+
+const char VerifyPath[] = "/mrv/other/o_getHashByQuorvelOrderRequest";
 
 namespace
 {
@@ -53,54 +53,96 @@ bool sameDigest(const std::string &posted, const std::string &stored)
     return true;
 }
 
+const char *const RequiredMembers[] = {"hash", "quorvelOrder", "type"};
+
+bool isRequired(const std::string &key)
+{
+    for (const char *name : RequiredMembers)
+        if (key == name)
+            return true;
+    return false;
+}
+
 } // namespace
 
 VerificationAnswer answerVerification(const std::string &body, EvidenceStore &store)
 {
-    QJsonParseError parseError{};
-    const QJsonDocument document = QJsonDocument::fromJson(
-        QByteArray::fromRawData(body.data(), static_cast<int>(body.size())), &parseError);
-    if (parseError.error != QJsonParseError::NoError || !document.isObject())
-        return refusal(AnswerCode::NotAnObject, u8("请求格式错误"), "not a JSON object");
-    const QJsonObject request = document.object();
-
-    const QJsonValue orderValue = request.value(QStringLiteral("quorvelOrder"));
-    const std::string order = orderValue.isString() ? orderValue.toString().toStdString() : std::string();
-    // Checked in this order so that the answer names the first problem.
-    for (const char *name : {"hash", "quorvelOrder", "type"}) {
-        const QJsonValue value = request.value(QLatin1String(name));
-        if (value.isUndefined())
-            return refusal(AnswerCode::MissingMember, u8("缺少参数：") + QLatin1String(name),
-                           std::string("missing ") + name, order);
-        if (!value.isString())
-            return refusal(AnswerCode::NotAString, u8("参数类型错误：") + QLatin1String(name),
-                           std::string("not a string: ") + name, order);
+    const FlatObject request = parseFlatObject(body);
+    switch (request.problem) {
+    case FlatObject::Problem::None:
+        break;
+    case FlatObject::Problem::Malformed:
+        return refusal(AnswerCode::NotAnObject, u8("请求格式错误"), "not a flat JSON object");
+    case FlatObject::Problem::RepeatedKey:
+        return refusal(AnswerCode::NotAnObject, u8("请求格式错误"), "repeated key: " + request.key);
+    case FlatObject::Problem::NotAString:
+        // Only the members the service knows are named back to the client.
+        if (isRequired(request.key))
+            return refusal(AnswerCode::NotAString, u8("参数类型错误：") + u8(request.key),
+                           "not a string: " + request.key);
+        return refusal(AnswerCode::NotAnObject, u8("请求格式错误"), "not a string: " + request.key);
     }
-    const std::string hash = request.value(QStringLiteral("hash")).toString().toStdString();
-    const QString type = request.value(QStringLiteral("type")).toString();
+    const auto member = [&](const char *name) -> const std::string * {
+        const auto it = request.members.find(name);
+        return it == request.members.end() ? nullptr : &it->second;
+    };
+    const std::string *order = member("quorvelOrder");
+    // Checked in this order so that the answer names the first problem.
+    for (const char *name : RequiredMembers) {
+        if (!member(name))
+            return refusal(AnswerCode::MissingMember, u8("缺少参数：") + QLatin1String(name),
+                           std::string("missing ") + name, order ? *order : std::string());
+    }
+    const std::string &hash = *member("hash");
+    const std::string &type = *member("type");
 
     EvidenceRecord record;
     std::string error;
-    switch (store.find(order, &record, &error)) {
+    switch (store.find(*order, &record, &error)) {
     case EvidenceStore::Lookup::NotFound:
-        return refusal(AnswerCode::UnknownOrder, u8("订单号不存在"), "unknown order", order);
+        return refusal(AnswerCode::UnknownOrder, u8("订单号不存在"), "unknown order", *order);
     case EvidenceStore::Lookup::Failed:
-        return refusal(AnswerCode::StoreFailed, u8("服务内部错误"), "database error: " + error, order);
+        return refusal(AnswerCode::StoreFailed, u8("服务内部错误"), "database error: " + error, *order);
     case EvidenceStore::Lookup::Found:
         break;
     }
     // The code travels as its decimal text; anything else ("03", " 3") is another type.
-    if (type != QString::number(record.type))
-        return refusal(AnswerCode::TypeMismatch, u8("存证类型与订单不符"), "type mismatch", order);
+    if (type != std::to_string(record.type))
+        return refusal(AnswerCode::TypeMismatch, u8("存证类型与订单不符"), "type mismatch", *order);
 
+    // Who preserved the file, when and where is told only to someone who holds the file: a guessed
+    // order number alone reveals nothing but that it exists.
     const bool same = sameDigest(hash, record.digest);
     QJsonObject data;
     data.insert(QStringLiteral("result"), same);
-    data.insert(QStringLiteral("userName"), u8(record.user));
-    data.insert(QStringLiteral("optTime"), u8(record.time));
-    data.insert(QStringLiteral("deviceInfo"), u8(record.location));
+    if (same) {
+        data.insert(QStringLiteral("userName"), u8(record.user));
+        data.insert(QStringLiteral("optTime"), u8(record.time));
+        data.insert(QStringLiteral("deviceInfo"), u8(record.location));
+    }
     QJsonObject object;
     object.insert(QStringLiteral("code"), static_cast<int>(AnswerCode::Ok));
     object.insert(QStringLiteral("data"), data);
-    return {toJson(object), order, same ? "pass" : "fail"};
+    return {toJson(object), *order, same ? "pass" : "fail"};
+}
+
+HttpAnswer notFound()
+{
+    return {404, "text/plain; charset=utf-8", "not found\n", {}, "not found"};
+}
+
+HttpAnswer tooLarge()
+{
+    return {413, "text/plain; charset=utf-8", "request body over 64 KiB\n", {}, "body too large"};
+}
+
+HttpAnswer answerRequest(const std::string &method, const std::string &target, const std::string &body,
+                         EvidenceStore &store)
+{
+    // The query, if any, is not part of the path.
+    if (method != "POST" || target.substr(0, target.find('?')) != VerifyPath)
+        return notFound();
+    VerificationAnswer answer = answerVerification(body, store);
+    return {200, "application/json; charset=utf-8", std::move(answer.json), std::move(answer.order),
+            std::move(answer.outcome)};
 }

@@ -5,11 +5,14 @@
 
 class EvidenceStore;
 
+// The request path the tool posts to.
+extern const char VerifyPath[];
+
 // The "code" of an answer: 0 for an order that was found, one non-zero value for each reason
 // a request is refused, so that a client can tell them apart without reading "des".
 enum class AnswerCode {
     Ok = 0,
-    NotAnObject = 1001,   // the body is not one JSON object
+    NotAnObject = 1001,   // the body is not one flat JSON object with each key once
     MissingMember = 1002, // "hash", "quorvelOrder" or "type" is absent
     NotAString = 1003,    // one of them is present but not a JSON string
     UnknownOrder = 2001,  // no evidence under that order number
@@ -24,7 +27,24 @@ struct VerificationAnswer {
 };
 
 // Answers one verification request: `body` is the request body as it came, whatever its
-// Content-Type. Never throws; safe to call from several threads at once.
+// Content-Type. The applicant, time and location are told only for a matching digest. Never
+// throws; safe to call from several threads at once.
 VerificationAnswer answerVerification(const std::string &body, EvidenceStore &store);
+
+// What the HTTP layer sends back for one whole request.
+struct HttpAnswer {
+    int status = 200;
+    std::string contentType;
+    std::string body;
+    std::string order;   // for the log line
+    std::string outcome; // for the log line
+};
+
+// Routes one request by method and target. Bodies over the limit never get here: the HTTP layer
+// answers them with tooLarge().
+HttpAnswer answerRequest(const std::string &method, const std::string &target, const std::string &body,
+                         EvidenceStore &store);
+HttpAnswer notFound();
+HttpAnswer tooLarge();
 
 #endif

@@ -1,0 +1,13 @@
+#ifndef FILEHASH_SERVICE_COMMANDS_H
+#define FILEHASH_SERVICE_COMMANDS_H
+
+#include <string>
+
+// filehash-service's command line: `preserve` records a file's digest under a new order number,
+// `list` shows the records, `serve` answers the tool over HTTPS. Returns the exit code.
+int runCommand(int argc, char *argv[]);
+
+// Empty when path names a regular file (after links), else why it cannot be preserved.
+std::string notRegularFile(const std::string &path);
+
+#endif
