@@ -11,10 +11,19 @@
 #include <QNetworkAccessManager>
 #include <QThread>
 
-#include <httplib.h>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ssl.hpp>
+#include <boost/asio/write.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <boost/beast/ssl.hpp>
 
+#include <sys/socket.h>
+
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -110,74 +119,141 @@ QString testCertPath(const QString &fileName)
     return QStringLiteral(FILEHASH_TEST_CERT_DIR) + QLatin1Char('/') + fileName;
 }
 
+namespace net = boost::asio;
+namespace ssl = boost::asio::ssl;
+namespace beast = boost::beast;
+namespace http = boost::beast::http;
+using tcp = boost::asio::ip::tcp;
+
 struct TestHttpsServer::Private {
-    std::unique_ptr<httplib::SSLServer> server;
-    std::thread thread;
-    int port = 0;
+    net::io_context ioc;
+    ssl::context tls{ssl::context::tls_server};
+    tcp::acceptor acceptor{ioc};
+    std::thread acceptThread;
+    std::vector<std::thread> connections;
     mutable std::mutex mutex;
+    std::condition_variable stopped;
+    bool stopping = false;
+    std::vector<int> sockets; // open connections, shut down to wake their threads at stop()
     Handler handler;
     std::vector<Request> requests;
-    std::atomic<bool> stopping{false};
+    quint16 port = 0;
+
+    void acceptLoop();
+    void serve(tcp::socket socket);
+    void answer(beast::ssl_stream<tcp::socket> &stream, const Reply &reply, unsigned version, bool keepAlive,
+                bool *goOn);
+    bool isStopping()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return stopping;
+    }
 };
+
+void TestHttpsServer::Private::acceptLoop()
+{
+    for (;;) {
+        tcp::socket socket(ioc);
+        beast::error_code ec;
+        acceptor.accept(socket, ec);
+        std::lock_guard<std::mutex> lock(mutex);
+        if (ec || stopping)
+            return;
+        sockets.push_back(socket.native_handle());
+        connections.emplace_back(
+            [this, s = std::make_shared<tcp::socket>(std::move(socket))]() mutable { serve(std::move(*s)); });
+    }
+}
+
+void TestHttpsServer::Private::serve(tcp::socket socket)
+{
+    const int fd = socket.native_handle();
+    beast::ssl_stream<tcp::socket> stream(std::move(socket), tls);
+    beast::error_code ec;
+    stream.handshake(ssl::stream_base::server, ec);
+    beast::flat_buffer buffer;
+    bool goOn = !ec;
+    while (goOn) {
+        http::request<http::string_body> req;
+        http::read(stream, buffer, req, ec);
+        if (ec)
+            break;
+        Request seen;
+        seen.method = std::string(req.method_string());
+        seen.target = std::string(req.target());
+        seen.body = req.body();
+        for (const auto &field : req)
+            seen.headers.emplace_back(std::string(field.name_string()), std::string(field.value()));
+        Handler handle;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            requests.push_back(seen);
+            handle = handler;
+        }
+        answer(stream, handle ? handle(seen) : Reply(), req.version(), req.keep_alive(), &goOn);
+    }
+    std::lock_guard<std::mutex> lock(mutex);
+    sockets.erase(std::remove(sockets.begin(), sockets.end(), fd), sockets.end());
+}
+
+void TestHttpsServer::Private::answer(beast::ssl_stream<tcp::socket> &stream, const Reply &reply,
+                                      unsigned version, bool keepAlive, bool *goOn)
+{
+    beast::error_code ec;
+    *goOn = false;
+    switch (reply.mode) {
+    case Reply::Mode::Normal: {
+        http::response<http::string_body> res{static_cast<http::status>(reply.status), version};
+        res.set(http::field::content_type, reply.contentType);
+        res.body() = reply.body;
+        res.keep_alive(keepAlive);
+        res.prepare_payload();
+        http::write(stream, res, ec);
+        *goOn = !ec && keepAlive;
+        return;
+    }
+    case Reply::Mode::Close:
+        return; // the socket closes as the stream goes, without a TLS goodbye
+    case Reply::Mode::Hang: {
+        std::unique_lock<std::mutex> lock(mutex);
+        stopped.wait(lock, [this] { return stopping; });
+        return;
+    }
+    case Reply::Mode::Endless:
+        break;
+    }
+    const bool chunked = reply.announced < 0;
+    std::string head = "HTTP/1.1 " + std::to_string(reply.status) +
+                       " OK\r\nContent-Type: " + reply.contentType + "\r\n" +
+                       (chunked ? std::string("Transfer-Encoding: chunked")
+                                : "Content-Length: " + std::to_string(reply.announced)) +
+                       "\r\n\r\n";
+    net::write(stream, net::buffer(head), ec);
+    const std::string block(16 * 1024, '0');
+    const std::string chunk = "4000\r\n" + block + "\r\n";
+    while (!ec && !isStopping())
+        net::write(stream, net::buffer(chunked ? chunk : block), ec);
+}
 
 TestHttpsServer::TestHttpsServer(const QString &certName) : d(new Private)
 {
     const std::string cert = testCertPath(certName + QStringLiteral(".pem")).toStdString();
     const std::string key = testCertPath(QStringLiteral("server.key")).toStdString();
-    d->server.reset(new httplib::SSLServer(cert.c_str(), key.c_str()));
-    Private *p = d.get();
-    auto handle = [p](const httplib::Request &req, httplib::Response &res) {
-        Request seen;
-        seen.method = req.method;
-        seen.target = req.target;
-        seen.body = req.body;
-        for (const auto &h : req.headers)
-            seen.headers.emplace_back(h.first, h.second);
-        Handler handler;
-        {
-            std::lock_guard<std::mutex> lock(p->mutex);
-            p->requests.push_back(seen);
-            handler = p->handler;
-        }
-        const Reply reply = handler ? handler(seen) : Reply();
-        res.status = reply.status;
-        switch (reply.mode) {
-        case Reply::Mode::Normal:
-            res.set_content(reply.body, reply.contentType.c_str());
-            break;
-        case Reply::Mode::Endless: {
-            auto provide = [p](size_t, httplib::DataSink &sink) {
-                static const std::string chunk(64 * 1024, '0');
-                return !p->stopping && sink.is_writable() && sink.write(chunk.data(), chunk.size());
-            };
-            if (reply.announced < 0)
-                res.set_chunked_content_provider(reply.contentType.c_str(), provide);
-            else
-                res.set_content_provider(size_t(reply.announced), reply.contentType.c_str(),
-                                         [provide](size_t offset, size_t, httplib::DataSink &sink) {
-                                             return provide(offset, sink);
-                                         });
-            break;
-        }
-        case Reply::Mode::Close:
-            res.set_content_provider(1000, reply.contentType.c_str(),
-                                     [](size_t, size_t, httplib::DataSink &) { return false; });
-            break;
-        case Reply::Mode::Hang:
-            while (!p->stopping)
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            break;
-        }
-    };
-    d->server->set_keep_alive_timeout(1);
-    d->server->Get(".*", handle);
-    d->server->Post(".*", handle);
-    d->port = d->server->bind_to_any_port("127.0.0.1");
-    if (d->port <= 0)
+    beast::error_code ec;
+    d->tls.use_certificate_chain_file(cert, ec);
+    if (!ec)
+        d->tls.use_private_key_file(key, ssl::context::pem, ec);
+    const tcp::endpoint endpoint(net::ip::make_address("127.0.0.1"), 0);
+    if (!ec)
+        d->acceptor.open(endpoint.protocol(), ec);
+    if (!ec)
+        d->acceptor.bind(endpoint, ec);
+    if (!ec)
+        d->acceptor.listen(net::socket_base::max_listen_connections, ec);
+    if (ec)
         return;
-    d->thread = std::thread([p] { p->server->listen_after_bind(); });
-    for (int i = 0; i < 200 && !d->server->is_running(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    d->port = d->acceptor.local_endpoint().port();
+    d->acceptThread = std::thread([this] { d->acceptLoop(); });
 }
 
 TestHttpsServer::~TestHttpsServer()
@@ -187,7 +263,7 @@ TestHttpsServer::~TestHttpsServer()
 
 quint16 TestHttpsServer::port() const
 {
-    return quint16(d->port);
+    return d->port;
 }
 
 QString TestHttpsServer::url() const
@@ -209,11 +285,24 @@ std::vector<TestHttpsServer::Request> TestHttpsServer::requests() const
 
 void TestHttpsServer::stop()
 {
-    if (!d->thread.joinable())
-        return;
-    d->stopping = true;
-    d->server->stop();
-    d->thread.join();
+    {
+        std::lock_guard<std::mutex> lock(d->mutex);
+        if (d->stopping)
+            return;
+        d->stopping = true;
+        // Wakes the threads blocked in accept, read or write.
+        ::shutdown(d->acceptor.native_handle(), SHUT_RDWR);
+        for (const int fd : d->sockets)
+            ::shutdown(fd, SHUT_RDWR);
+    }
+    d->stopped.notify_all();
+    if (d->acceptThread.joinable())
+        d->acceptThread.join();
+    for (std::thread &t : d->connections)
+        t.join();
+    d->connections.clear();
+    beast::error_code ignored;
+    d->acceptor.close(ignored);
 }
 
 FakeReply::FakeReply(const QUrl &url, const QByteArray &body, NetworkError error, qint64 announced)
