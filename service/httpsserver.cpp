@@ -103,13 +103,23 @@ public:
     {
         net::dispatch(m_stream.get_executor(), [self = shared_from_this()] {
             beast::get_lowest_layer(self->m_stream).expires_after(self->deadline());
-            self->m_stream.async_handshake(ssl::stream_base::server,
-                                           beast::bind_front_handler(&Session::onHandshake, self));
+            self->awaitBytes(&Session::handshake);
         });
     }
 
-    // Whether the connection waits for a request (or its handshake) rather than being answered;
-    // such a connection may be closed to make room or to stop.
+    // Closes the connection unless a request is being answered; from any thread.
+    void closeUnlessAnswering()
+    {
+        net::post(m_stream.get_executor(), [self = shared_from_this()] {
+            if (!self->m_answering) {
+                self->m_closed = true;
+                beast::get_lowest_layer(self->m_stream).close();
+            }
+        });
+    }
+
+    // Whether the connection is idle: nothing of its handshake or of its next request has come.
+    // Such a connection may be closed to make room.
     bool waiting() const { return m_waiting; }
     long long since() const { return m_since; }
 
@@ -141,6 +151,38 @@ private:
         m_waiting = waiting;
     }
 
+    // Waits, within the deadline, for the client's first bytes; only then does the connection
+    // count as busy. A client that connects and says nothing can be made to give way.
+    void awaitBytes(void (Session::*next)())
+    {
+        setWaiting(true);
+        m_idleTimer.expires_after(deadline());
+        m_idleTimer.async_wait([self = shared_from_this()](beast::error_code ec) {
+            if (!ec) {
+                self->m_idledOut = true;
+                beast::get_lowest_layer(self->m_stream).close();
+            }
+        });
+        beast::get_lowest_layer(m_stream).socket().async_wait(
+            tcp::socket::wait_read, [self = shared_from_this(), next](beast::error_code ec) {
+                self->m_idleTimer.cancel();
+                if (ec || self->m_closed) {
+                    // Silence after an answer is a kept-alive connection idling out: not an attack.
+                    if (self->m_idledOut && !self->m_closed && self->m_requests == 0)
+                        self->m_core.drops.count(DropCause::Deadline);
+                    return;
+                }
+                self->setWaiting(false);
+                ((*self).*next)();
+            });
+    }
+
+    void handshake()
+    {
+        m_stream.async_handshake(ssl::stream_base::server,
+                                 beast::bind_front_handler(&Session::onHandshake, shared_from_this()));
+    }
+
     void onHandshake(beast::error_code ec)
     {
         if (ec) {
@@ -151,16 +193,24 @@ private:
         readHeader();
     }
 
+    // The next request on a kept-alive connection: it gets a deadline of its own, which is also
+    // how long the connection may idle.
+    void nextRequest()
+    {
+        m_answering = false;
+        beast::get_lowest_layer(m_stream).expires_after(deadline());
+        if (m_buffer.size() == 0 && SSL_pending(m_stream.native_handle()) == 0)
+            awaitBytes(&Session::readHeader);
+        else
+            readHeader();
+    }
+
+    // The first request shares the deadline started with the connection.
     void readHeader()
     {
-        // The first request shares the deadline started with the handshake; each later one on a
-        // kept-alive connection gets its own, which is also how long the connection may idle.
-        if (m_requests > 0)
-            beast::get_lowest_layer(m_stream).expires_after(deadline());
         m_parser.emplace();
         m_parser->header_limit(static_cast<std::uint32_t>(HeaderLimit));
         m_parser->body_limit(BodyLimit);
-        setWaiting(true);
         if (m_core.stopping) {
             m_closed = true;
             beast::get_lowest_layer(m_stream).close();
@@ -181,9 +231,7 @@ private:
         if (m_closed)
             return false;
         if (ec == beast::error::timeout) {
-            // A kept-alive connection that sent nothing more has merely idled out.
-            if (m_requests == 0 || m_parser->got_some() || received > 0)
-                m_core.drops.count(DropCause::Deadline);
+            m_core.drops.count(DropCause::Deadline);
             return false;
         }
         if (ec == http::error::body_limit) {
@@ -216,7 +264,6 @@ private:
             readFailed(ec, received);
             return;
         }
-        setWaiting(false);
         const auto &req = m_parser->get();
         if (beast::iequals(req[http::field::expect], "100-continue")) {
             m_continue.emplace(http::status::continue_, req.version());
@@ -251,7 +298,7 @@ private:
     // Answers and closes: part of the request may still be on its way.
     void refuse(HttpAnswer answer)
     {
-        setWaiting(false);
+        m_answering = true;
         respond(std::move(answer), false, true);
     }
 
@@ -294,7 +341,7 @@ private:
                 beast::get_lowest_layer(self->m_stream).close();
             });
         } else {
-            readHeader();
+            nextRequest();
         }
     }
 
@@ -331,6 +378,9 @@ private:
     unsigned long m_requests = 0;
     bool m_linger = false;
     bool m_closed = false; // closed by the server: what follows is no client's doing
+    bool m_idledOut = false;
+    bool m_answering = false; // a whole request is in hand: a stop lets it finish
+    net::steady_timer m_idleTimer{m_stream.get_executor()};
     std::atomic<bool> m_waiting{true};
     std::atomic<unsigned long> m_epoch{0}; // changes whenever the connection starts or stops waiting
     std::atomic<long long> m_since;
@@ -438,7 +488,7 @@ void HttpsServer::Core::stopNow()
                 open.push_back(std::move(s));
     }
     for (const auto &s : open)
-        s->closeIfWaiting();
+        s->closeUnlessAnswering();
     waitForSessions(std::chrono::steady_clock::now() + StopGrace);
 }
 
