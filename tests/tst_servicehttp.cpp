@@ -454,8 +454,9 @@ void TestServiceHttp::processStopsOnSignal()
     QElapsedTimer timer;
     timer.start();
     QCOMPARE(::kill(static_cast<pid_t>(process.processId()), SIGTERM), 0);
+    // Nothing was being answered: every connection closes at once, without waiting out the grace.
     QVERIFY(process.waitForFinished(5000));
-    QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY2(timer.elapsed() < 1500, qPrintable(QString::number(timer.elapsed())));
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), 0);
     log += process.readAllStandardError();
