@@ -14,12 +14,26 @@ void setApplicationAttributes()
 #endif
 }
 
+namespace
+{
+
+QString qtTranslationsFolder()
+{
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    return QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+#else
+    return QLibraryInfo::location(QLibraryInfo::TranslationsPath);
+#endif
+}
+
+} // namespace
+
 bool installQtTranslations(QCoreApplication *app)
 {
     auto *translator = new QTranslator(app);
     // The window speaks Chinese whatever the system's language, so Qt's parts do too.
     if (!translator->load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
-                          QStringLiteral("_"), QLibraryInfo::location(QLibraryInfo::TranslationsPath))) {
+                          QStringLiteral("_"), qtTranslationsFolder())) {
         delete translator;
         return false;
     }

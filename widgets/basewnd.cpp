@@ -12,6 +12,20 @@
 
 #include <cmath>
 
+namespace
+{
+
+QPoint globalPoint(const QMouseEvent *event)
+{
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    return event->globalPosition().toPoint();
+#else
+    return event->globalPos();
+#endif
+}
+
+} // namespace
+
 baseWnd::baseWnd(QWidget *parent) : QMainWindow(parent, Qt::WindowFlags())
 {
     setWindowFlags(Qt::FramelessWindowHint);
@@ -61,7 +75,7 @@ QSize baseWnd::backgroundSize() const
 void baseWnd::mousePressEvent(QMouseEvent *event)
 {
     const QPoint frame = frameGeometry().topLeft();
-    const QPoint global = event->globalPos();
+    const QPoint global = globalPoint(event);
     const int left = frame.x() + dragAreaX;
     const int top = frame.y() + dragAreaY;
     // Inclusive on all four edges.
@@ -77,7 +91,7 @@ void baseWnd::mousePressEvent(QMouseEvent *event)
 void baseWnd::mouseMoveEvent(QMouseEvent *event)
 {
     if (dragging)
-        move(pressWindowPos + (event->globalPos() - pressGlobalPos));
+        move(pressWindowPos + (globalPoint(event) - pressGlobalPos));
 }
 
 void baseWnd::mouseReleaseEvent(QMouseEvent *event)

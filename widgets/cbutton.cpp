@@ -50,7 +50,7 @@ void cButton::mouseReleaseEvent(QMouseEvent *event)
     emit clicked(false);
 }
 
-void cButton::enterEvent(QEvent *)
+void cButton::enterEvent(EnterEvent *)
 {
     state = 1;
     update();

@@ -22,9 +22,15 @@ public:
     bool checkedFlag = false; // follows the checked state of a checkable button
 
 protected:
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    using EnterEvent = QEnterEvent; // Qt 6 tells where the pointer entered
+#else
+    using EnterEvent = QEvent;
+#endif
+
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
-    void enterEvent(QEvent *event) override;
+    void enterEvent(EnterEvent *event) override;
     void leaveEvent(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
 };
