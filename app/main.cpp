@@ -10,6 +10,7 @@ int main(int argc, char *argv[])
 {
     setApplicationAttributes();
     QApplication app(argc, argv);
+    setApplicationIdentity();
     installQtTranslations(&app);
     if (!installServiceCa(serviceCaPem()))
         std::fprintf(stderr, "filehash: the built-in service CA holds no usable certificate\n");

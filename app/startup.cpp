@@ -1,6 +1,11 @@
 #include "app/startup.h"
 
+#include "core/texts.h"
+
 #include <QCoreApplication>
+#include <QFile>
+#include <QGuiApplication>
+#include <QIcon>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
@@ -26,7 +31,28 @@ QString qtTranslationsFolder()
 #endif
 }
 
+QIcon iconFromResources()
+{
+    QIcon icon;
+    for (const int size : {16, 32, 48, 64, 128, 256}) {
+        const QString file = QStringLiteral(":/icons/%1.png").arg(size);
+        if (QFile::exists(file))
+            icon.addFile(file, QSize(size, size));
+    }
+    return icon;
+}
+
 } // namespace
+
+void setApplicationIdentity()
+{
+    const QString id = QStringLiteral(FILEHASH_APP_ID);
+    QCoreApplication::setApplicationName(id);
+    // Without it the task bar would show the id for the window, which has no title of its own.
+    QGuiApplication::setApplicationDisplayName(gbText(texts::kTitle));
+    QGuiApplication::setDesktopFileName(id);
+    QGuiApplication::setWindowIcon(QIcon::fromTheme(id, iconFromResources()));
+}
 
 bool installQtTranslations(QCoreApplication *app)
 {

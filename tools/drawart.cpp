@@ -6,8 +6,9 @@
 // --res      the window's pictures, each as NAME.png and NAME@2x.png (Qt's name for the picture at
 //            device pixel ratio 2); default: the source tree's res/
 // --ico      the Windows icon; default: the source tree's app/filehash.ico
-// --icons    the desktop package's icon theme folder, written as DIR/hicolor/NxN/apps/filehash.png
-//            and DIR/hicolor/scalable/apps/filehash.svg; default: the source tree's packaging/icons/
+// --icons    the desktop package's icon theme folder, written as DIR/hicolor/NxN/apps/ID.png and
+//            DIR/hicolor/scalable/apps/ID.svg, ID being the desktop id; default: the source tree's
+//            packaging/icons/
 //
 // Everything is drawn from shapes (no text, no fonts), so the output does not depend on the machine
 // it is run on.
@@ -44,6 +45,9 @@
 #ifndef FILEHASH_ICONS_DIR
 #define FILEHASH_ICONS_DIR "icons"
 #endif
+#ifndef FILEHASH_APP_ID
+#define FILEHASH_APP_ID "filehash"
+#endif
 
 namespace
 {
@@ -64,8 +68,8 @@ constexpr int kBgWidth = 700;
 constexpr int kBgHeight = 600;
 constexpr int kBand = 110;
 
-// The icon's name in the desktop icon theme: one place to change should the package use another id.
-const QString kIconName = QStringLiteral("filehash");
+// The icon's name in the desktop icon theme: the desktop id the build names (FILEHASH_APP_ID).
+const QString kIconName = QStringLiteral(FILEHASH_APP_ID);
 
 // An image of w x h logical pixels at device pixel ratio dpr. A painter on it works in logical
 // coordinates, so every picture is designed once and drawn as vectors at each ratio, never upscaled.
