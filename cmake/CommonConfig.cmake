@@ -14,6 +14,13 @@ target_compile_definitions(filehash_common INTERFACE
 if(FILEHASH_WERROR)
     target_compile_options(filehash_common INTERFACE -Werror)
 endif()
+if(FILEHASH_PRODUCTION AND NOT FILEHASH_SANITIZE)
+    # What Debian builds its own packages with: checked buffer functions, stack canaries, and
+    # relocations made read-only before the program runs.
+    target_compile_options(filehash_common INTERFACE -fstack-protector-strong
+        $<$<NOT:$<CONFIG:Debug>>:-D_FORTIFY_SOURCE=2>)
+    target_link_options(filehash_common INTERFACE -Wl,-z,relro,-z,now)
+endif()
 if(FILEHASH_SANITIZE)
     target_compile_options(filehash_common INTERFACE
         -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
