@@ -8,6 +8,9 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QSslCertificate>
+#include <QSslCipher>
+#include <QSslConfiguration>
 #include <QVariant>
 
 namespace hashquery
@@ -23,6 +26,51 @@ const char kSentHash[] = "filehash_sentHash";
 const char kSentType[] = "filehash_sentType";
 const char kSentAt[] = "filehash_sentAt";
 const char kTooLarge[] = "filehash_answerTooLarge";
+
+QString protocolName(QSsl::SslProtocol protocol)
+{
+    switch (protocol) {
+    case QSsl::TlsV1_2:
+        return QStringLiteral("TLSv1.2");
+    case QSsl::TlsV1_3:
+        return QStringLiteral("TLSv1.3");
+    default:
+        // Older protocols are refused by Qt's defaults; name whatever it was rather than guess.
+        return QStringLiteral("protocol %1").arg(static_cast<int>(protocol));
+    }
+}
+
+// "CN=..., O=..." in the order the certificate names them.
+QString distinguishedName(const QSslCertificate &cert, bool issuer)
+{
+    QStringList parts;
+    const QList<QByteArray> attributes = issuer ? cert.issuerInfoAttributes() : cert.subjectInfoAttributes();
+    for (const QByteArray &attribute : attributes) {
+        const QStringList values = issuer ? cert.issuerInfo(attribute) : cert.subjectInfo(attribute);
+        for (const QString &value : values)
+            parts << QString::fromLatin1(attribute) + QLatin1Char('=') + value;
+    }
+    return parts.join(QStringLiteral(", "));
+}
+
+Connection connectionOf(const QNetworkReply *reply)
+{
+    Connection c;
+    const QSslConfiguration tls = reply->sslConfiguration();
+    const QSslCertificate cert = tls.peerCertificate();
+    if (!cert.isNull()) {
+        c.certSubject = distinguishedName(cert, false);
+        c.certIssuer = distinguishedName(cert, true);
+        c.certNotBefore = cert.effectiveDate();
+        c.certNotAfter = cert.expiryDate();
+        c.certSha256 = QString::fromLatin1(cert.digest(QCryptographicHash::Sha256).toHex(':').toUpper());
+    }
+    if (!tls.sessionCipher().isNull()) {
+        c.protocol = protocolName(tls.sessionProtocol());
+        c.cipher = tls.sessionCipher().name();
+    }
+    return c;
+}
 
 } // namespace
 
@@ -92,6 +140,8 @@ Outcome finish(QNetworkReply *reply)
     outcome.sent.hash = reply->property(kSentHash).toString();
     outcome.sent.type = reply->property(kSentType).toInt();
     outcome.sent.at = reply->property(kSentAt).toDateTime();
+    outcome.url = reply->url();
+    outcome.connection = connectionOf(reply);
     // Asked again: the guard set up with the request may not have seen an answer that arrived
     // all at once.
     const bool tooLarge = answerTooLarge(reply);

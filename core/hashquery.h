@@ -52,6 +52,17 @@ bool isHashQuery(const QNetworkReply *reply);
 // that; such an answer is not read.
 bool answerTooLarge(const QNetworkReply *reply);
 
+// The service's side of the connection an answer came over, as far as it is known.
+struct Connection {
+    QString certSubject;
+    QString certIssuer;
+    QDateTime certNotBefore;
+    QDateTime certNotAfter;
+    QString certSha256; // upper-case hexadecimal pairs separated by colons
+    QString protocol;   // e.g. "TLSv1.3"
+    QString cipher;     // e.g. "TLS_AES_256_GCM_SHA384"
+};
+
 // A finished hash query, reduced to what the caller acts on.
 struct Outcome {
     enum class Kind {
@@ -64,6 +75,8 @@ struct Outcome {
     Sent sent;
     QByteArray body; // the answer's bytes as received (empty when too large)
     QDateTime answeredAt;
+    QUrl url; // where the query went
+    Connection connection;
 };
 
 // Reads a finished reply and schedules it for deletion. A body that is not readable counts as a

@@ -82,6 +82,73 @@ constexpr char kCancel[] = "\xC8\xA1\xCF\xFB";
 // ，: full-width comma between amount and speed
 constexpr char kProgressSeparator[] = "\xA3\xAC";
 
+// 保存验证报告: button in the result panel: save a receipt
+constexpr char kSaveReceipt[] = "\xB1\xA3\xB4\xE6\xD1\xE9\xD6\xA4\xB1\xA8\xB8\xE6";
+// 请只拖入一个本地文件: a drop that is not exactly one local file
+constexpr char kDropOneFile[] =
+    "\xC7\xEB\xD6\xBB\xCD\xCF\xC8\xEB\xD2\xBB\xB8\xF6\xB1\xBE\xB5\xD8\xCE\xC4\xBC\xFE";
+// 验证报告: first part of a receipt's default file name
+constexpr char kReceiptFileName[] = "\xD1\xE9\xD6\xA4\xB1\xA8\xB8\xE6";
+// 同名的验证报告已存在，是否替换？: a receipt of that name exists
+constexpr char kReceiptExists[] = "\xCD\xAC\xC3\xFB\xB5\xC4\xD1\xE9\xD6\xA4\xB1\xA8\xB8\xE6\xD2\xD1\xB4\xE6"
+                                  "\xD4\xDA\xA3\xAC\xCA\xC7\xB7\xF1\xCC\xE6\xBB\xBB\xA3\xBF";
+// 验证报告未能保存：: saving a receipt failed, followed by the reason
+constexpr char kReceiptNotSaved[] =
+    "\xD1\xE9\xD6\xA4\xB1\xA8\xB8\xE6\xCE\xB4\xC4\xDC\xB1\xA3\xB4\xE6\xA3\xBA";
+// 电子证据验证报告: receipt: heading
+constexpr char kReceiptTitle[] = "\xB5\xE7\xD7\xD3\xD6\xA4\xBE\xDD\xD1\xE9\xD6\xA4\xB1\xA8\xB8\xE6";
+// 证据文件: receipt: section on the file
+constexpr char kReceiptEvidence[] = "\xD6\xA4\xBE\xDD\xCE\xC4\xBC\xFE";
+// 验证服务: receipt: section on the service and connection
+constexpr char kReceiptService[] = "\xD1\xE9\xD6\xA4\xB7\xFE\xCE\xF1";
+// 服务应答: receipt: section on the answer
+constexpr char kReceiptAnswer[] = "\xB7\xFE\xCE\xF1\xD3\xA6\xB4\xF0";
+// 本报告: receipt: section on the record itself
+constexpr char kReceiptRecord[] = "\xB1\xBE\xB1\xA8\xB8\xE6";
+// 文件名：: receipt: file name
+constexpr char kReceiptName[] = "\xCE\xC4\xBC\xFE\xC3\xFB\xA3\xBA";
+// 完整路径：: receipt: full path
+constexpr char kReceiptPath[] = "\xCD\xEA\xD5\xFB\xC2\xB7\xBE\xB6\xA3\xBA";
+// 文件大小：: receipt: size
+constexpr char kReceiptSize[] = "\xCE\xC4\xBC\xFE\xB4\xF3\xD0\xA1\xA3\xBA";
+//  字节: receipt: unit after the size
+constexpr char kReceiptBytes[] = " \xD7\xD6\xBD\xDA";
+// 修改时间：: receipt: modification time
+constexpr char kReceiptModified[] = "\xD0\xDE\xB8\xC4\xCA\xB1\xBC\xE4\xA3\xBA";
+// SHA-256：: receipt: the digest that was sent
+constexpr char kReceiptDigest[] = "SHA-256\xA3\xBA";
+// 服务地址：: receipt: service URL
+constexpr char kReceiptUrl[] = "\xB7\xFE\xCE\xF1\xB5\xD8\xD6\xB7\xA3\xBA";
+// 证书主体：: receipt: certificate subject
+constexpr char kReceiptSubject[] = "\xD6\xA4\xCA\xE9\xD6\xF7\xCC\xE5\xA3\xBA";
+// 证书颁发者：: receipt: certificate issuer
+constexpr char kReceiptIssuer[] = "\xD6\xA4\xCA\xE9\xB0\xE4\xB7\xA2\xD5\xDF\xA3\xBA";
+// 证书有效期：: receipt: certificate validity
+constexpr char kReceiptValidity[] = "\xD6\xA4\xCA\xE9\xD3\xD0\xD0\xA7\xC6\xDA\xA3\xBA";
+//  至 : receipt: between the two ends of the validity
+constexpr char kReceiptUntil[] = " \xD6\xC1 ";
+// 证书指纹：: receipt: certificate SHA-256 fingerprint
+constexpr char kReceiptFingerprint[] = "\xD6\xA4\xCA\xE9\xD6\xB8\xCE\xC6\xA3\xBA";
+// 加密连接：: receipt: protocol and cipher
+constexpr char kReceiptConnection[] = "\xBC\xD3\xC3\xDC\xC1\xAC\xBD\xD3\xA3\xBA";
+// 应答原文：: receipt: the answer body
+constexpr char kReceiptBody[] = "\xD3\xA6\xB4\xF0\xD4\xAD\xCE\xC4\xA3\xBA";
+// （不是有效的UTF-8文本，原始字节见JSON文件）: receipt: body that is not text
+constexpr char kReceiptBodyNotText[] =
+    "\xA3\xA8\xB2\xBB\xCA\xC7\xD3\xD0\xD0\xA7\xB5\xC4UTF-"
+    "8\xCE\xC4\xB1\xBE\xA3\xAC\xD4\xAD\xCA\xBC\xD7\xD6\xBD\xDA\xBC\xFBJSON\xCE\xC4\xBC\xFE\xA3\xA9";
+// 请求发送时间：: receipt: when the request was sent
+constexpr char kReceiptSentAt[] = "\xC7\xEB\xC7\xF3\xB7\xA2\xCB\xCD\xCA\xB1\xBC\xE4\xA3\xBA";
+// 应答接收时间：: receipt: when the answer came
+constexpr char kReceiptAnsweredAt[] = "\xD3\xA6\xB4\xF0\xBD\xD3\xCA\xD5\xCA\xB1\xBC\xE4\xA3\xBA";
+// 生成工具：: receipt: tool name and version
+constexpr char kReceiptTool[] = "\xC9\xFA\xB3\xC9\xB9\xA4\xBE\xDF\xA3\xBA";
+// 本报告是本工具对验证服务应答的自行记录，并非验证服务出具的文件。: receipt: what it is and is not
+constexpr char kReceiptNote[] =
+    "\xB1\xBE\xB1\xA8\xB8\xE6\xCA\xC7\xB1\xBE\xB9\xA4\xBE\xDF\xB6\xD4\xD1\xE9\xD6\xA4\xB7\xFE\xCE\xF1\xD3\xA6"
+    "\xB4\xF0\xB5\xC4\xD7\xD4\xD0\xD0\xBC\xC7\xC2\xBC\xA3\xAC\xB2\xA2\xB7\xC7\xD1\xE9\xD6\xA4\xB7\xFE\xCE\xF1"
+    "\xB3\xF6\xBE\xDF\xB5\xC4\xCE\xC4\xBC\xFE\xA1\xA3";
+
 // The evidence type catalogue; the type code is the index plus one.
 constexpr int kTypeCount = 18;
 constexpr const char *kTypeNames[kTypeCount] = {

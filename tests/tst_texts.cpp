@@ -61,6 +61,52 @@ void TestTexts::convertsToItsSpelling_data()
                                    << QString::fromUtf8(u8"输入已更改，请重新验证");
     QTest::newRow("Close") << QByteArray(texts::kClose) << QString::fromUtf8(u8"关闭");
     QTest::newRow("Minimise") << QByteArray(texts::kMinimise) << QString::fromUtf8(u8"最小化");
+    QTest::newRow("SaveReceipt") << QByteArray(texts::kSaveReceipt) << QString::fromUtf8(u8"保存验证报告");
+    QTest::newRow("DropOneFile") << QByteArray(texts::kDropOneFile)
+                                 << QString::fromUtf8(u8"请只拖入一个本地文件");
+    QTest::newRow("ReceiptFileName") << QByteArray(texts::kReceiptFileName)
+                                     << QString::fromUtf8(u8"验证报告");
+    QTest::newRow("ReceiptExists") << QByteArray(texts::kReceiptExists)
+                                   << QString::fromUtf8(u8"同名的验证报告已存在，是否替换？");
+    QTest::newRow("ReceiptNotSaved") << QByteArray(texts::kReceiptNotSaved)
+                                     << QString::fromUtf8(u8"验证报告未能保存：");
+    QTest::newRow("ReceiptTitle") << QByteArray(texts::kReceiptTitle)
+                                  << QString::fromUtf8(u8"电子证据验证报告");
+    QTest::newRow("ReceiptEvidence") << QByteArray(texts::kReceiptEvidence)
+                                     << QString::fromUtf8(u8"证据文件");
+    QTest::newRow("ReceiptService") << QByteArray(texts::kReceiptService) << QString::fromUtf8(u8"验证服务");
+    QTest::newRow("ReceiptAnswer") << QByteArray(texts::kReceiptAnswer) << QString::fromUtf8(u8"服务应答");
+    QTest::newRow("ReceiptRecord") << QByteArray(texts::kReceiptRecord) << QString::fromUtf8(u8"本报告");
+    QTest::newRow("ReceiptName") << QByteArray(texts::kReceiptName) << QString::fromUtf8(u8"文件名：");
+    QTest::newRow("ReceiptPath") << QByteArray(texts::kReceiptPath) << QString::fromUtf8(u8"完整路径：");
+    QTest::newRow("ReceiptSize") << QByteArray(texts::kReceiptSize) << QString::fromUtf8(u8"文件大小：");
+    QTest::newRow("ReceiptBytes") << QByteArray(texts::kReceiptBytes) << QString::fromUtf8(u8" 字节");
+    QTest::newRow("ReceiptModified") << QByteArray(texts::kReceiptModified)
+                                     << QString::fromUtf8(u8"修改时间：");
+    QTest::newRow("ReceiptDigest") << QByteArray(texts::kReceiptDigest) << QString::fromUtf8(u8"SHA-256：");
+    QTest::newRow("ReceiptUrl") << QByteArray(texts::kReceiptUrl) << QString::fromUtf8(u8"服务地址：");
+    QTest::newRow("ReceiptSubject") << QByteArray(texts::kReceiptSubject)
+                                    << QString::fromUtf8(u8"证书主体：");
+    QTest::newRow("ReceiptIssuer") << QByteArray(texts::kReceiptIssuer)
+                                   << QString::fromUtf8(u8"证书颁发者：");
+    QTest::newRow("ReceiptValidity") << QByteArray(texts::kReceiptValidity)
+                                     << QString::fromUtf8(u8"证书有效期：");
+    QTest::newRow("ReceiptUntil") << QByteArray(texts::kReceiptUntil) << QString::fromUtf8(u8" 至 ");
+    QTest::newRow("ReceiptFingerprint")
+        << QByteArray(texts::kReceiptFingerprint) << QString::fromUtf8(u8"证书指纹：");
+    QTest::newRow("ReceiptConnection")
+        << QByteArray(texts::kReceiptConnection) << QString::fromUtf8(u8"加密连接：");
+    QTest::newRow("ReceiptBody") << QByteArray(texts::kReceiptBody) << QString::fromUtf8(u8"应答原文：");
+    QTest::newRow("ReceiptBodyNotText") << QByteArray(texts::kReceiptBodyNotText)
+                                        << QString::fromUtf8(u8"（不是有效的UTF-8文本，原始字节见JSON文件）");
+    QTest::newRow("ReceiptSentAt") << QByteArray(texts::kReceiptSentAt)
+                                   << QString::fromUtf8(u8"请求发送时间：");
+    QTest::newRow("ReceiptAnsweredAt")
+        << QByteArray(texts::kReceiptAnsweredAt) << QString::fromUtf8(u8"应答接收时间：");
+    QTest::newRow("ReceiptTool") << QByteArray(texts::kReceiptTool) << QString::fromUtf8(u8"生成工具：");
+    QTest::newRow("ReceiptNote") << QByteArray(texts::kReceiptNote)
+                                 << QString::fromUtf8(
+                                        u8"本报告是本工具对验证服务应答的自行记录，并非验证服务出具的文件。");
     // The catalogue in code order, as one text.
     QByteArray types;
     for (const char *name : texts::kTypeNames)

@@ -1,0 +1,192 @@
+#include "core/receipt.h"
+
+#include "core/texts.h"
+
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
+
+namespace
+{
+
+const char kFormat[] = "filehash-receipt";
+const int kFormatVersion = 1;
+
+QJsonObject timeObject(const QDateTime &at)
+{
+    return QJsonObject{{QStringLiteral("local"), localTimeText(at)},
+                       {QStringLiteral("utc"), utcTimeText(at)}};
+}
+
+QDateTime readTime(const QJsonValue &value)
+{
+    return QDateTime::fromString(value.toString(), Qt::ISODateWithMs);
+}
+
+} // namespace
+
+bool operator==(const Receipt &a, const Receipt &b)
+{
+    const hashquery::Connection &c = a.connection;
+    const hashquery::Connection &d = b.connection;
+    return a.pass == b.pass && a.type == b.type && a.typeName == b.typeName && a.order == b.order &&
+           a.fileName == b.fileName && a.filePath == b.filePath && a.fileSize == b.fileSize &&
+           a.fileModified == b.fileModified && a.sha256 == b.sha256 && a.serviceUrl == b.serviceUrl &&
+           c.certSubject == d.certSubject && c.certIssuer == d.certIssuer &&
+           c.certNotBefore == d.certNotBefore && c.certNotAfter == d.certNotAfter &&
+           c.certSha256 == d.certSha256 && c.protocol == d.protocol && c.cipher == d.cipher &&
+           a.applicant == b.applicant && a.time == b.time && a.location == b.location && a.body == b.body &&
+           a.sentAt == b.sentAt && a.answeredAt == b.answeredAt && a.toolName == b.toolName &&
+           a.toolVersion == b.toolVersion;
+}
+
+QString localTimeText(const QDateTime &at)
+{
+    // Qt writes no offset for local time; an offset-from-UTC time carries it.
+    return at.toOffsetFromUtc(at.offsetFromUtc()).toString(Qt::ISODateWithMs);
+}
+
+QString utcTimeText(const QDateTime &at)
+{
+    return at.toUTC().toString(Qt::ISODateWithMs);
+}
+
+std::optional<Receipt> makeReceipt(const hashquery::Outcome &outcome, const ReceiptFile &file,
+                                   const QString &toolName)
+{
+    const HashAnswer &answer = outcome.answer;
+    if (outcome.kind != hashquery::Outcome::Kind::Answered ||
+        (answer.kind != HashAnswer::Kind::Pass && answer.kind != HashAnswer::Kind::Fail))
+        return std::nullopt;
+    Receipt r;
+    r.pass = answer.kind == HashAnswer::Kind::Pass;
+    r.type = outcome.sent.type;
+    if (r.type >= 1 && r.type <= texts::kTypeCount)
+        r.typeName = gbText(texts::kTypeNames[r.type - 1]);
+    r.order = outcome.sent.order;
+    r.fileName = QFileInfo(file.path).fileName();
+    r.filePath = file.path;
+    r.fileSize = file.size;
+    r.fileModified = file.modified;
+    r.sha256 = outcome.sent.hash;
+    r.serviceUrl = outcome.url.toString();
+    r.connection = outcome.connection;
+    r.applicant = answer.userName;
+    r.time = answer.optTime;
+    r.location = answer.deviceInfo;
+    r.body = outcome.body;
+    r.sentAt = outcome.sent.at;
+    r.answeredAt = outcome.answeredAt;
+    r.toolName = toolName;
+    r.toolVersion = QStringLiteral(FILEHASH_VERSION);
+    return r;
+}
+
+QByteArray receiptJson(const Receipt &r)
+{
+    const hashquery::Connection &c = r.connection;
+    QJsonObject o;
+    o.insert(QStringLiteral("format"), QLatin1String(kFormat));
+    o.insert(QStringLiteral("formatVersion"), kFormatVersion);
+    o.insert(QStringLiteral("verdict"), r.pass ? QStringLiteral("pass") : QStringLiteral("fail"));
+    o.insert(QStringLiteral("evidenceType"),
+             QJsonObject{{QStringLiteral("code"), r.type}, {QStringLiteral("name"), r.typeName}});
+    o.insert(QStringLiteral("order"), r.order);
+    o.insert(QStringLiteral("file"), QJsonObject{{QStringLiteral("name"), r.fileName},
+                                                 {QStringLiteral("path"), r.filePath},
+                                                 {QStringLiteral("size"), r.fileSize},
+                                                 {QStringLiteral("modified"), timeObject(r.fileModified)}});
+    o.insert(QStringLiteral("sha256"), r.sha256);
+    o.insert(QStringLiteral("service"),
+             QJsonObject{{QStringLiteral("url"), r.serviceUrl},
+                         {QStringLiteral("certificate"),
+                          QJsonObject{{QStringLiteral("subject"), c.certSubject},
+                                      {QStringLiteral("issuer"), c.certIssuer},
+                                      {QStringLiteral("notBefore"), utcTimeText(c.certNotBefore)},
+                                      {QStringLiteral("notAfter"), utcTimeText(c.certNotAfter)},
+                                      {QStringLiteral("sha256Fingerprint"), c.certSha256}}},
+                         {QStringLiteral("protocol"), c.protocol},
+                         {QStringLiteral("cipher"), c.cipher}});
+    o.insert(QStringLiteral("answer"),
+             QJsonObject{{QStringLiteral("applicant"), r.applicant},
+                         {QStringLiteral("time"), r.time},
+                         {QStringLiteral("location"), r.location},
+                         {QStringLiteral("bodyBase64"), QString::fromLatin1(r.body.toBase64())}});
+    o.insert(QStringLiteral("sentAt"), timeObject(r.sentAt));
+    o.insert(QStringLiteral("answeredAt"), timeObject(r.answeredAt));
+    o.insert(QStringLiteral("tool"),
+             QJsonObject{{QStringLiteral("name"), r.toolName}, {QStringLiteral("version"), r.toolVersion}});
+    o.insert(QStringLiteral("note"), gbText(texts::kReceiptNote));
+    return QJsonDocument(o).toJson(QJsonDocument::Indented);
+}
+
+std::optional<Receipt> readReceiptJson(const QByteArray &json, QString *error)
+{
+    const auto fail = [error](const QString &why) -> std::optional<Receipt> {
+        if (error)
+            *error = why;
+        return std::nullopt;
+    };
+    QJsonParseError parse;
+    const QJsonDocument doc = QJsonDocument::fromJson(json, &parse);
+    if (parse.error != QJsonParseError::NoError || !doc.isObject())
+        return fail(QStringLiteral("not a JSON object"));
+    const QJsonObject o = doc.object();
+    if (o.value(QStringLiteral("format")).toString() != QLatin1String(kFormat))
+        return fail(QStringLiteral("not a filehash receipt"));
+    if (o.value(QStringLiteral("formatVersion")).toInt() != kFormatVersion)
+        return fail(QStringLiteral("a receipt format this version does not read"));
+    const QString verdict = o.value(QStringLiteral("verdict")).toString();
+    const QString sha256 = o.value(QStringLiteral("sha256")).toString();
+    if ((verdict != QLatin1String("pass") && verdict != QLatin1String("fail")) || sha256.size() != 64)
+        return fail(QStringLiteral("a receipt without a verdict or a digest"));
+
+    Receipt r;
+    r.pass = verdict == QLatin1String("pass");
+    const QJsonObject type = o.value(QStringLiteral("evidenceType")).toObject();
+    r.type = type.value(QStringLiteral("code")).toInt();
+    r.typeName = type.value(QStringLiteral("name")).toString();
+    r.order = o.value(QStringLiteral("order")).toString();
+    const QJsonObject file = o.value(QStringLiteral("file")).toObject();
+    r.fileName = file.value(QStringLiteral("name")).toString();
+    r.filePath = file.value(QStringLiteral("path")).toString();
+    r.fileSize = static_cast<qint64>(file.value(QStringLiteral("size")).toDouble());
+    r.fileModified = readTime(file.value(QStringLiteral("modified")).toObject().value(QStringLiteral("utc")));
+    r.sha256 = sha256;
+    const QJsonObject service = o.value(QStringLiteral("service")).toObject();
+    r.serviceUrl = service.value(QStringLiteral("url")).toString();
+    const QJsonObject cert = service.value(QStringLiteral("certificate")).toObject();
+    r.connection.certSubject = cert.value(QStringLiteral("subject")).toString();
+    r.connection.certIssuer = cert.value(QStringLiteral("issuer")).toString();
+    r.connection.certNotBefore = readTime(cert.value(QStringLiteral("notBefore")));
+    r.connection.certNotAfter = readTime(cert.value(QStringLiteral("notAfter")));
+    r.connection.certSha256 = cert.value(QStringLiteral("sha256Fingerprint")).toString();
+    r.connection.protocol = service.value(QStringLiteral("protocol")).toString();
+    r.connection.cipher = service.value(QStringLiteral("cipher")).toString();
+    const QJsonObject answer = o.value(QStringLiteral("answer")).toObject();
+    r.applicant = answer.value(QStringLiteral("applicant")).toString();
+    r.time = answer.value(QStringLiteral("time")).toString();
+    r.location = answer.value(QStringLiteral("location")).toString();
+    r.body = QByteArray::fromBase64(answer.value(QStringLiteral("bodyBase64")).toString().toLatin1());
+    r.sentAt = readTime(o.value(QStringLiteral("sentAt")).toObject().value(QStringLiteral("utc")));
+    r.answeredAt = readTime(o.value(QStringLiteral("answeredAt")).toObject().value(QStringLiteral("utc")));
+    const QJsonObject tool = o.value(QStringLiteral("tool")).toObject();
+    r.toolName = tool.value(QStringLiteral("name")).toString();
+    r.toolVersion = tool.value(QStringLiteral("version")).toString();
+    return r;
+}
+
+QString receiptBaseName(const Receipt &receipt)
+{
+    QString order = receipt.order;
+    // An order number is the service's text: keep it from naming another folder or a device.
+    for (QChar &ch : order) {
+        if (ch.unicode() < 0x20 || QStringLiteral("/\\:*?\"<>|").contains(ch))
+            ch = QLatin1Char('_');
+    }
+    if (order.startsWith(QLatin1Char('.')))
+        order[0] = QLatin1Char('_');
+    return gbText(texts::kReceiptFileName) + QLatin1Char('-') + order + QLatin1Char('-') +
+           receipt.answeredAt.toLocalTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+}

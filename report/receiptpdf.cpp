@@ -1,0 +1,286 @@
+#include "report/receiptpdf.h"
+
+#include "core/texts.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QFontMetricsF>
+#include <QLocale>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPdfWriter>
+#include <QSaveFile>
+#include <QTextCodec>
+#include <QTextLayout>
+
+namespace
+{
+
+// Device units per point: fine enough that text advances are not rounded visibly.
+constexpr qreal kPt = 10;
+constexpr qreal kMarginPt = 50;
+constexpr qreal kLabelPt = 100; // width of the caption column
+
+QFont textFont(qreal points, bool bold = false)
+{
+    QFont font(QStringLiteral("WenQuanYi Micro Hei"));
+    font.setFamilies({QStringLiteral("Microsoft YaHei"), QStringLiteral("WenQuanYi Micro Hei"),
+                      QStringLiteral("Noto Sans CJK SC")});
+    font.setPointSizeF(points);
+    font.setBold(bold);
+    return font;
+}
+
+QFont monoFont(qreal points)
+{
+    QFont font(QStringLiteral("DejaVu Sans Mono"));
+    font.setFamilies({QStringLiteral("DejaVu Sans Mono"), QStringLiteral("Consolas"),
+                      QStringLiteral("WenQuanYi Micro Hei Mono")});
+    font.setStyleHint(QFont::Monospace);
+    font.setPointSizeF(points);
+    return font;
+}
+
+// Draws text top to bottom, page after page.
+class Pages
+{
+public:
+    explicit Pages(QPdfWriter *writer)
+        : m_writer(writer), m_painter(writer), m_width(writer->width()), m_bottom(writer->height())
+    {
+    }
+
+    QPainter &painter() { return m_painter; }
+    qreal width() const { return m_width; }
+    qreal y() const { return m_y; }
+    void skip(qreal height) { m_y += height; }
+
+    // Starts a new page if less than height is left on this one.
+    void need(qreal height)
+    {
+        if (m_y + height > m_bottom && m_y > 0) {
+            m_writer->newPage();
+            m_y = 0;
+        }
+    }
+
+    // Lays text out in [x, x + width), wrapping where it must, and draws it line by line.
+    void paragraphs(const QString &text, const QFont &font, qreal x, qreal width,
+                    QTextOption::WrapMode wrap = QTextOption::WrapAtWordBoundaryOrAnywhere)
+    {
+        QTextOption option;
+        option.setWrapMode(wrap);
+        const QFontMetricsF metrics(font, m_writer);
+        for (const QString &paragraph : text.split(QLatin1Char('\n'))) {
+            QTextLayout layout(paragraph, font, m_writer);
+            layout.setTextOption(option);
+            layout.beginLayout();
+            for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine())
+                line.setLineWidth(width);
+            layout.endLayout();
+            for (int i = 0; i < layout.lineCount(); ++i) {
+                const QTextLine line = layout.lineAt(i);
+                need(line.height());
+                line.draw(&m_painter, QPointF(x, m_y - line.y()));
+                m_y += line.height();
+            }
+            if (layout.lineCount() == 0)
+                m_y += metrics.height();
+        }
+    }
+
+private:
+    QPdfWriter *m_writer;
+    QPainter m_painter;
+    qreal m_width;
+    qreal m_bottom;
+    qreal m_y = 0;
+};
+
+// A circle with a tick or a cross: tells the verdict in black and white as well as in colour.
+void drawVerdictIcon(QPainter &p, const QRectF &box, bool pass)
+{
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(Qt::black, box.width() / 12, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.setBrush(Qt::NoBrush);
+    const qreal inset = box.width() / 24;
+    p.drawEllipse(box.adjusted(inset, inset, -inset, -inset));
+    const auto at = [&box](qreal fx, qreal fy) {
+        return QPointF(box.left() + fx * box.width(), box.top() + fy * box.height());
+    };
+    QPainterPath mark;
+    if (pass) {
+        mark.moveTo(at(0.28, 0.52));
+        mark.lineTo(at(0.44, 0.68));
+        mark.lineTo(at(0.73, 0.36));
+    } else {
+        mark.moveTo(at(0.33, 0.33));
+        mark.lineTo(at(0.67, 0.67));
+        mark.moveTo(at(0.67, 0.33));
+        mark.lineTo(at(0.33, 0.67));
+    }
+    p.drawPath(mark);
+    p.restore();
+}
+
+QString timeLine(const QDateTime &at)
+{
+    if (!at.isValid())
+        return QString();
+    return localTimeText(at) + QStringLiteral("   (UTC ") + utcTimeText(at) + QLatin1Char(')');
+}
+
+// The body as text when it is valid UTF-8 (control characters other than line ends shown as
+// U+FFFD); a null string when it is not.
+QString bodyText(const QByteArray &body)
+{
+    QTextCodec::ConverterState state;
+    QString text = QTextCodec::codecForName("UTF-8")->toUnicode(body.constData(), body.size(), &state);
+    if (state.invalidChars > 0 || state.remainingChars > 0)
+        return QString();
+    for (QChar &ch : text) {
+        if (ch.unicode() < 0x20 && ch != QLatin1Char('\n') && ch != QLatin1Char('\t'))
+            ch = QChar(QChar::ReplacementCharacter);
+    }
+    return text;
+}
+
+// The digest's face: as large as reads well, small enough that 64 characters fit on one line.
+QFont digestFont(const QString &digest, qreal width, const QPaintDevice *device)
+{
+    qreal points = 10;
+    QFont font = monoFont(points);
+    while (points > 5 && QFontMetricsF(font, device).horizontalAdvance(digest) > width) {
+        points -= 0.25;
+        font = monoFont(points);
+    }
+    return font;
+}
+
+} // namespace
+
+QByteArray receiptPdf(const Receipt &r)
+{
+    QByteArray pdf;
+    QBuffer buffer(&pdf);
+    buffer.open(QIODevice::WriteOnly);
+    QPdfWriter writer(&buffer);
+    writer.setResolution(static_cast<int>(72 * kPt));
+    writer.setPageSize(QPageSize(QPageSize::A4));
+    writer.setPageMargins(QMarginsF(kMarginPt, kMarginPt, kMarginPt, kMarginPt), QPageLayout::Point);
+    writer.setTitle(gbText(texts::kReceiptTitle) + QLatin1Char(' ') + r.order);
+    writer.setCreator(r.toolName + QLatin1Char(' ') + r.toolVersion);
+
+    Pages pages(&writer);
+    QPainter &p = pages.painter();
+    const qreal W = pages.width();
+    const qreal label = kLabelPt * kPt;
+    const QFont body = textFont(9.5);
+    const QFont caption = textFont(9.5);
+    const QColor grey(90, 90, 90);
+
+    p.setPen(Qt::black);
+    pages.paragraphs(gbText(texts::kReceiptTitle), textFont(18, true), 0, W);
+    pages.skip(14 * kPt);
+
+    // The verdict, with its icon beside it.
+    const qreal icon = 34 * kPt;
+    const qreal top = pages.y();
+    drawVerdictIcon(p, QRectF(0, top, icon, icon), r.pass);
+    pages.skip(1 * kPt);
+    pages.paragraphs(gbText(r.pass ? texts::kPassHeading : texts::kFailHeading), textFont(15, true),
+                     icon + 12 * kPt, W - icon - 12 * kPt);
+    pages.paragraphs(gbText(r.pass ? texts::kPassDesc : texts::kFailDesc), textFont(10.5), icon + 12 * kPt,
+                     W - icon - 12 * kPt);
+    pages.skip(qMax<qreal>(0, top + icon - pages.y()) + 10 * kPt);
+
+    const auto section = [&](const char *title) {
+        pages.skip(8 * kPt);
+        pages.need(40 * kPt);
+        p.setPen(Qt::black);
+        pages.paragraphs(gbText(title), textFont(11.5, true), 0, W);
+        p.setPen(QPen(grey, 0.6 * kPt));
+        p.drawLine(QPointF(0, pages.y() + 2 * kPt), QPointF(W, pages.y() + 2 * kPt));
+        pages.skip(7 * kPt);
+    };
+    const auto row = [&](const char *name, const QString &value, const QFont &font = QFont()) {
+        const QFont valueFont = font == QFont() ? body : font;
+        pages.need(QFontMetricsF(valueFont, &writer).height());
+        const qreal y = pages.y();
+        p.setPen(grey);
+        pages.paragraphs(gbText(name), caption, 0, label - 6 * kPt);
+        const qreal after = pages.y();
+        pages.skip(y - after);
+        p.setPen(Qt::black);
+        pages.paragraphs(value, valueFont, label, W - label);
+        pages.skip(qMax<qreal>(0, after - pages.y()) + 3 * kPt);
+    };
+
+    section(texts::kReceiptEvidence);
+    row(texts::kTypeCaption, QStringLiteral("%1  %2").arg(r.type).arg(r.typeName));
+    row(texts::kOrderCaption, r.order);
+    row(texts::kReceiptName, r.fileName);
+    row(texts::kReceiptPath, r.filePath);
+    row(texts::kReceiptSize,
+        QLocale(QLocale::Chinese, QLocale::China).toString(r.fileSize) + gbText(texts::kReceiptBytes));
+    row(texts::kReceiptModified, timeLine(r.fileModified));
+    row(texts::kReceiptDigest, r.sha256, digestFont(r.sha256, W - label, &writer));
+
+    const hashquery::Connection &c = r.connection;
+    section(texts::kReceiptService);
+    row(texts::kReceiptUrl, r.serviceUrl);
+    row(texts::kReceiptSubject, c.certSubject);
+    row(texts::kReceiptIssuer, c.certIssuer);
+    row(texts::kReceiptValidity,
+        utcTimeText(c.certNotBefore) + gbText(texts::kReceiptUntil) + utcTimeText(c.certNotAfter));
+    // Sixteen pairs a line: the fingerprint breaks between pairs, never inside one.
+    const QString fingerprint = c.certSha256.size() > 48
+                                    ? c.certSha256.left(48) + QLatin1Char('\n') + c.certSha256.mid(48)
+                                    : c.certSha256;
+    row(texts::kReceiptFingerprint, fingerprint, monoFont(8.5));
+    row(texts::kReceiptConnection, c.protocol + QStringLiteral(", ") + c.cipher);
+
+    section(texts::kReceiptAnswer);
+    row(texts::kApplicant, r.applicant);
+    row(texts::kTimeInfo, r.time);
+    row(texts::kLocationInfo, r.location);
+    const QString text = bodyText(r.body);
+    row(texts::kReceiptBody, text.isNull() ? gbText(texts::kReceiptBodyNotText) : text, monoFont(8));
+
+    section(texts::kReceiptRecord);
+    row(texts::kReceiptSentAt, timeLine(r.sentAt));
+    row(texts::kReceiptAnsweredAt, timeLine(r.answeredAt));
+    row(texts::kReceiptTool, r.toolName + QLatin1Char(' ') + r.toolVersion);
+    pages.skip(10 * kPt);
+    p.setPen(Qt::black);
+    pages.paragraphs(gbText(texts::kReceiptNote), textFont(10, true), 0, W);
+    p.end();
+    return pdf;
+}
+
+bool saveReceipt(const Receipt &receipt, const QString &basePath, QString *error)
+{
+    const QString pdfPath = basePath + QStringLiteral(".pdf");
+    const QString jsonPath = basePath + QStringLiteral(".json");
+    const QByteArray pdf = receiptPdf(receipt);
+    QSaveFile json(jsonPath);
+    QSaveFile people(pdfPath);
+    const auto failed = [error](const QSaveFile &file) {
+        if (error)
+            *error = file.fileName() + QStringLiteral(": ") + file.errorString();
+        return false;
+    };
+    if (!json.open(QIODevice::WriteOnly) || json.write(receiptJson(receipt)) < 0)
+        return failed(json);
+    if (!people.open(QIODevice::WriteOnly) || people.write(pdf) != pdf.size())
+        return failed(people);
+    if (!json.commit())
+        return failed(json);
+    if (!people.commit()) {
+        // One file without the other would be a receipt that cannot be read by people.
+        QFile::remove(jsonPath);
+        return failed(people);
+    }
+    return true;
+}
