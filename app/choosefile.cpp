@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
@@ -118,6 +119,7 @@ void filehash::digestChosenFile(const QString &path)
     case FileDigest::Status::Ok:
         // Even the same file again: the verdict on screen was for the inputs before this choice.
         hidePanel();
+        chosen = {path, result.bytes, QFileInfo(path).lastModified()};
         leFile->setText(path);
         leHash->setText(result.hex);
         break;

@@ -208,6 +208,19 @@ filehash::filehash(QWidget *parent) : baseWnd(parent)
     imgResult->move(M - 130, 360);
     imgResult->hide();
 
+    // In the panel's free right-hand part, between the verdict's lines and the chain line.
+    btnReceipt = new QPushButton(gbText(texts::kSaveReceipt), imgBg);
+    btnReceipt->setObjectName(QStringLiteral("btnReceipt"));
+    btnReceipt->setFont(fieldFont);
+    btnReceipt->setFixedSize(130, 30);
+    btnReceipt->move(M + 190, 455);
+    btnReceipt->hide();
+    connect(btnReceipt, &QAbstractButton::clicked, this, [this] { saveReceiptAs(); });
+
+    setAcceptDrops(true);
+    // A file dropped on the order field is chosen, not typed into it.
+    leOrder->setAcceptDrops(false);
+
     setUpKeyboardAndReaders();
 }
 
@@ -231,6 +244,8 @@ void filehash::setUpKeyboardAndReaders()
     setTabOrder(cbType, leOrder);
     setTabOrder(leOrder, btnChoose);
     setTabOrder(btnChoose, btnCheck);
+    setTabOrder(btnCheck, btnReceipt);
+    btnReceipt->setAutoDefault(true);
     cbType->setFocus();
 
     // What a screen reader says for each control and field.
@@ -257,8 +272,9 @@ void filehash::hidePanel()
 {
     for (QWidget *w : std::initializer_list<QWidget *>{imgResult, labResult, labResultDesc, labApplicant,
                                                        labLocation, labTime, labChain, lePanel, leResultTitle,
-                                                       leApplicant, leTime, leLocation, leChain})
+                                                       leApplicant, leTime, leLocation, leChain, btnReceipt})
         w->hide();
+    receipt.reset();
 }
 
 void filehash::onClickBtnMin()

@@ -1,12 +1,18 @@
 #ifndef FILEHASH_FILEHASH_H
 #define FILEHASH_FILEHASH_H
 
+#include "core/receipt.h"
 #include "widgets/basewnd.h"
 
 #include <QMap>
 #include <QString>
 
+#include <optional>
+
 class QComboBox;
+class QDragEnterEvent;
+class QDragMoveEvent;
+class QDropEvent;
 class QLabel;
 class QLineEdit;
 class QNetworkAccessManager;
@@ -63,8 +69,15 @@ public:
     QLineEdit *leResultTitle = nullptr;
     QPushButton *btnChoose = nullptr;
     QPushButton *btnCheck = nullptr;
+    QPushButton *btnReceipt = nullptr; // saves the receipt of the verdict on screen
     int typeCode = 1;
     QMap<int, QString> typeNames;
+
+protected:
+    // A local file dropped on the window is chosen as if picked in the file dialog.
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private:
     // Hashes the chosen file off the GUI thread, with a progress dialog for long files.
@@ -75,10 +88,16 @@ private:
     // Hides every widget of the result panel.
     void hidePanel();
     void setUpKeyboardAndReaders();
+    // Asks where to save the receipt of the verdict on screen, and saves it.
+    void saveReceiptAs();
+    // A message box whose text is never read as rich text.
+    void showPlainInfo(const QString &text);
     // Path of one of the window's images.
     QString res(const QString &name) const;
 
-    QString resDir; // the folder the window's images were found in
+    QString resDir;                 // the folder the window's images were found in
+    ReceiptFile chosen;             // the file in leFile as it was when its digest was taken
+    std::optional<Receipt> receipt; // the verdict on screen, while there is one
 };
 
 #endif

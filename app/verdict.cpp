@@ -3,27 +3,24 @@
 #include "core/texts.h"
 #include "widgets/cimg.h"
 
+#include <QCoreApplication>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QNetworkReply>
-
-namespace
-{
+#include <QPushButton>
 
 // Like QMessageBox::about, but the text is never interpreted as rich text: it may come from the
 // service, which must not be able to lay out the user's box.
-void showPlainInfo(QWidget *parent, const QString &text)
+void filehash::showPlainInfo(const QString &text)
 {
-    QMessageBox box(QMessageBox::Information, gbText(texts::kInfoTitle), text, QMessageBox::Ok, parent);
+    QMessageBox box(QMessageBox::Information, gbText(texts::kInfoTitle), text, QMessageBox::Ok, this);
     box.setTextFormat(Qt::PlainText);
     const QIcon icon = box.windowIcon();
     box.setIconPixmap(icon.pixmap(icon.actualSize(QSize(64, 64))));
     box.exec();
 }
-
-} // namespace
 
 void filehash::handleHashReply(QNetworkReply *reply)
 {
@@ -32,7 +29,7 @@ void filehash::handleHashReply(QNetworkReply *reply)
     const hashquery::Outcome outcome = hashquery::finish(reply);
     if (outcome.kind == hashquery::Outcome::Kind::Failed) {
         // An earlier verdict may still stand on screen: silence would read as that verdict.
-        showPlainInfo(this, gbText(texts::kNetworkFailed) + outcome.failure);
+        showPlainInfo(gbText(texts::kNetworkFailed) + outcome.failure);
         return;
     }
     const HashAnswer &answer = outcome.answer;
@@ -43,12 +40,14 @@ void filehash::handleHashReply(QNetworkReply *reply)
         QMessageBox::about(this, gbText(texts::kInfoTitle), gbText(texts::kInputsChanged));
         return;
     }
+    if (verdict)
+        receipt = makeReceipt(outcome, chosen, QCoreApplication::applicationName());
     switch (answer.kind) {
     case HashAnswer::Kind::Unreadable:
     case HashAnswer::Kind::Silent:
         return;
     case HashAnswer::Kind::Message:
-        showPlainInfo(this, answer.des);
+        showPlainInfo(answer.des);
         return;
     case HashAnswer::Kind::Abnormal:
         QMessageBox::about(this, gbText(texts::kInfoTitle), gbText(texts::kAbnormalAnswer));
@@ -80,6 +79,7 @@ void filehash::showPassPanel(const QString &userName, const QString &optTime, co
     leChain->setText(chain);
     leTime->setText(optTime);
     leLocation->setText(deviceInfo);
+    btnReceipt->setVisible(true);
 }
 
 void filehash::showFailPanel()
@@ -99,4 +99,5 @@ void filehash::showFailPanel()
     labResult->setStyleSheet(QStringLiteral("color:red"));
     labResultDesc->setText(gbText(texts::kFailDesc));
     labResultDesc->setStyleSheet(QStringLiteral("color:red"));
+    btnReceipt->setVisible(true);
 }
