@@ -98,16 +98,17 @@ QByteArray receiptJson(const Receipt &r)
                                                  {QStringLiteral("size"), r.fileSize},
                                                  {QStringLiteral("modified"), timeObject(r.fileModified)}});
     o.insert(QStringLiteral("sha256"), r.sha256);
-    o.insert(QStringLiteral("service"),
-             QJsonObject{{QStringLiteral("url"), r.serviceUrl},
-                         {QStringLiteral("certificate"),
-                          QJsonObject{{QStringLiteral("subject"), c.certSubject},
-                                      {QStringLiteral("issuer"), c.certIssuer},
-                                      {QStringLiteral("notBefore"), utcTimeText(c.certNotBefore)},
-                                      {QStringLiteral("notAfter"), utcTimeText(c.certNotAfter)},
-                                      {QStringLiteral("sha256Fingerprint"), c.certSha256}}},
-                         {QStringLiteral("protocol"), c.protocol},
-                         {QStringLiteral("cipher"), c.cipher}});
+    o.insert(
+        QStringLiteral("service"),
+        QJsonObject{{QStringLiteral("url"), r.serviceUrl},
+                    {QStringLiteral("certificate"),
+                     QJsonObject{{QStringLiteral("subject"), c.certSubject},
+                                 {QStringLiteral("issuer"), c.certIssuer},
+                                 {QStringLiteral("notBefore"), c.certNotBefore.toUTC().toString(Qt::ISODate)},
+                                 {QStringLiteral("notAfter"), c.certNotAfter.toUTC().toString(Qt::ISODate)},
+                                 {QStringLiteral("sha256Fingerprint"), c.certSha256}}},
+                    {QStringLiteral("protocol"), c.protocol},
+                    {QStringLiteral("cipher"), c.cipher}});
     o.insert(QStringLiteral("answer"),
              QJsonObject{{QStringLiteral("applicant"), r.applicant},
                          {QStringLiteral("time"), r.time},
