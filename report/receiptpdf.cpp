@@ -232,8 +232,9 @@ QByteArray receiptPdf(const Receipt &r)
     row(texts::kReceiptUrl, r.serviceUrl);
     row(texts::kReceiptSubject, c.certSubject);
     row(texts::kReceiptIssuer, c.certIssuer);
-    row(texts::kReceiptValidity,
-        utcTimeText(c.certNotBefore) + gbText(texts::kReceiptUntil) + utcTimeText(c.certNotAfter));
+    row(texts::kReceiptValidity, c.certNotBefore.toUTC().toString(Qt::ISODate) +
+                                     gbText(texts::kReceiptUntil) +
+                                     c.certNotAfter.toUTC().toString(Qt::ISODate));
     // Sixteen pairs a line: the fingerprint breaks between pairs, never inside one.
     const QString fingerprint = c.certSha256.size() > 48
                                     ? c.certSha256.left(48) + QLatin1Char('\n') + c.certSha256.mid(48)
