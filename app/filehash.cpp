@@ -208,12 +208,14 @@ filehash::filehash(QWidget *parent) : baseWnd(parent)
     imgResult->move(M - 130, 360);
     imgResult->hide();
 
-    // In the panel's free right-hand part, between the verdict's lines and the chain line.
-    btnReceipt = new QPushButton(gbText(texts::kSaveReceipt), imgBg);
+    // Part of the panel, so it never outlives it on screen: in the frame's free right-hand part,
+    // between the verdict's lines and the chain line.
+    btnReceipt = new QPushButton(gbText(texts::kSaveReceipt), lePanel);
     btnReceipt->setObjectName(QStringLiteral("btnReceipt"));
     btnReceipt->setFont(fieldFont);
+    btnReceipt->setCursor(Qt::ArrowCursor); // not the frame's text cursor
     btnReceipt->setFixedSize(130, 30);
-    btnReceipt->move(M + 190, 455);
+    btnReceipt->move(M + 190 - lePanel->x(), 455 - lePanel->y());
     btnReceipt->hide();
     connect(btnReceipt, &QAbstractButton::clicked, this, [this] { saveReceiptAs(); });
 
