@@ -75,6 +75,15 @@ std::optional<Receipt> makeReceipt(const hashquery::Outcome &outcome, const Rece
     r.applicant = answer.userName;
     r.time = answer.optTime;
     r.location = answer.deviceInfo;
+    if (!r.pass) {
+        // The window shows no record with a fail, but what the service said about it belongs in the
+        // record; the body itself is kept whole in any case.
+        const QJsonObject data =
+            QJsonDocument::fromJson(outcome.body).object().value(QStringLiteral("data")).toObject();
+        r.applicant = data.value(QStringLiteral("userName")).toString();
+        r.time = data.value(QStringLiteral("optTime")).toString();
+        r.location = data.value(QStringLiteral("deviceInfo")).toString();
+    }
     r.body = outcome.body;
     r.sentAt = outcome.sent.at;
     r.answeredAt = outcome.answeredAt;

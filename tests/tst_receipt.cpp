@@ -54,15 +54,21 @@ void TestReceipt::content_data()
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<QString>("verdict"); // empty: no receipt
     QTest::addColumn<QString>("inPdf");
+    QTest::addColumn<QString>("location"); // the answer's, as the receipt holds it
     QTest::newRow("pass") << QByteArray(
-                                 u8R"({"code":0,"data":{"result":true,"userName":"张三","optTime":"T"}})")
-                          << u8"该电子证据已通过验证" << u8"张三";
+                                 u8R"({"code":0,"data":{"result":true,"userName":"张三","deviceInfo":"L"}})")
+                          << u8"该电子证据已通过验证" << u8"张三" << "L";
+    QTest::newRow("fail") << QByteArray(R"({"code":0,"data":{"result":false,"deviceInfo":"L"}})")
+                          << u8"该电子证据未通过验证" << "L"
+                          << "L";
     QTest::newRow("fail, body not UTF-8")
         << QByteArray("{\"code\":0,\"data\":{\"result\":false,\"x\":\"\xff\"}}") << u8"该电子证据未通过验证"
-        << u8"不是有效的UTF-8文本";
+        << u8"不是有效的UTF-8文本" << "";
     QTest::newRow("refused") << QByteArray(R"({"code":1,"des":"X"})") << ""
+                             << ""
                              << "";
     QTest::newRow("abnormal") << QByteArray(R"({"code":0})") << ""
+                              << ""
                               << "";
 }
 
@@ -71,6 +77,7 @@ void TestReceipt::content()
     QFETCH(QByteArray, body);
     QFETCH(QString, verdict);
     QFETCH(QString, inPdf);
+    QFETCH(QString, location);
     const std::optional<Receipt> r = makeReceipt(outcome(body), kFile, QStringLiteral("filehash"));
     QCOMPARE(r.has_value(), !verdict.isEmpty());
     QVERIFY(!makeReceipt(outcome(body, hashquery::Outcome::Kind::Failed), kFile, QString()));
@@ -78,6 +85,7 @@ void TestReceipt::content()
         return;
     QCOMPARE(r->typeName, QString::fromUtf8(u8"录像存证"));
     QCOMPARE(r->fileName, QStringLiteral("recording.mp4"));
+    QCOMPARE(r->location, location);
     QCOMPARE(receiptBaseName(*r), QString::fromUtf8(u8"验证报告-QV20261206123456-20261206-093001"));
     QString error;
     const std::optional<Receipt> back = readReceiptJson(receiptJson(*r), &error);
