@@ -263,6 +263,14 @@ void TestCli::batch()
     const QStringList written = QDir(receipts.path()).entryList({QStringLiteral("*.json")});
     QCOMPARE(written.size(), 2);
     const QString passReceipt = receipts.filePath(written.filter(m_kept).value(0));
+    QFile receipt(passReceipt);
+    QVERIFY(receipt.open(QIODevice::ReadOnly));
+    const QJsonObject service =
+        QJsonDocument::fromJson(receipt.readAll()).object().value(QStringLiteral("service")).toObject();
+    QCOMPARE(
+        service.value(QStringLiteral("certificate")).toObject().value(QStringLiteral("issuer")).toString(),
+        QStringLiteral("CN=filehash test CA"));
+    QVERIFY(service.value(QStringLiteral("protocol")).toString().startsWith(QStringLiteral("TLSv1.")));
     QCOMPARE(run(m_url, true,
                  {QStringLiteral("--check-receipt"), passReceipt, path(QStringLiteral("kept.pdf"))}, &out),
              QStringLiteral("0"));
@@ -289,8 +297,8 @@ void TestCli::interrupt()
                                     "5,@changed,changed.wav\n"),
                      {QStringLiteral("--report"), report}));
     int fd = -1;
-    QTRY_VERIFY_WITH_TIMEOUT(fd >= 0 || (fd = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK)) >= 0,
-                             10000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        fd >= 0 || (fd = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK)) >= 0, 10000);
     ::kill(static_cast<pid_t>(p.processId()), SIGINT);
     QByteArray told;
     QTRY_VERIFY_WITH_TIMEOUT((told += p.readAllStandardError()).contains("interrupted"), 10000);

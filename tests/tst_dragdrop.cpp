@@ -20,6 +20,7 @@ void dropOn(filehash &w, const QList<QUrl> &urls)
 {
     QMimeData mime;
     mime.setUrls(urls);
+    mime.setText(urls.first().toString()); // as file managers offer it: text a line edit would take
     const QPoint at = w.leOrder->rect().center();
     QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(w.leOrder, &enter);
@@ -29,11 +30,11 @@ void dropOn(filehash &w, const QList<QUrl> &urls)
     QCOMPARE(drop.dropAction(), Qt::CopyAction); // the source never deletes what it gave
 }
 
-// A pass for what is on screen, as the network manager hands it over.
-void pass(filehash &w)
+// A pass or a fail for what is on screen, as the network manager hands it over.
+void pass(filehash &w, bool passed = true)
 {
     auto *reply = new FakeReply(hashquery::url(QStringLiteral("https://x")),
-                                R"({"code":0,"data":{"result":true,"userName":"A"}})");
+                                passed ? R"({"code":0,"data":{"result":true}})" : R"({"code":0,"data":{}})");
     hashquery::tag(reply, {w.leOrder->text(), w.leHash->text(), w.typeCode, QDateTime::currentDateTime()});
     w.finishedPostSlot(reply);
 }
@@ -106,8 +107,9 @@ void TestDragDrop::receipt()
     dropOn(w, {QUrl::fromLocalFile(evidence)});
     QTRY_COMPARE(w.leFile->text(), evidence);
     w.leOrder->setText(QStringLiteral("QV7"));
-    pass(w);
+    pass(w, false);
     QVERIFY(w.btnReceipt->isVisibleTo(&w));
+    pass(w);
 
     for (const QMessageBox::StandardButton replace : {QMessageBox::Yes, QMessageBox::No}) {
         QFile::remove(base + QStringLiteral(".json"));

@@ -18,8 +18,7 @@ hashquery::Outcome outcome(const QByteArray &body,
     o.kind = kind;
     o.body = body;
     o.answer = readHashAnswer(body);
-    o.sent = {QStringLiteral("QV20261206123456"), kDigest, 6,
-              QDateTime(QDate(2026, 12, 6), QTime(9, 30, 1, 250))};
+    o.sent = {QStringLiteral("QV2026/1206"), kDigest, 6, QDateTime(QDate(2026, 12, 6), QTime(9, 30, 1, 250))};
     o.answeredAt = o.sent.at.addMSecs(420);
     o.url = QUrl(QStringLiteral("https://verify.example.com/mrv/other/o_getHashByQuorvelOrderRequest"));
     o.connection = {QStringLiteral("CN=verify.example.com"),
@@ -86,7 +85,7 @@ void TestReceipt::content()
     QCOMPARE(r->typeName, QString::fromUtf8(u8"录像存证"));
     QCOMPARE(r->fileName, QStringLiteral("recording.mp4"));
     QCOMPARE(r->location, location);
-    QCOMPARE(receiptBaseName(*r), QString::fromUtf8(u8"验证报告-QV20261206123456-20261206-093001"));
+    QCOMPARE(receiptBaseName(*r), QString::fromUtf8(u8"验证报告-QV2026_1206-20261206-093001"));
     QString error;
     const std::optional<Receipt> back = readReceiptJson(receiptJson(*r), &error);
     QVERIFY2(back, qPrintable(error));
