@@ -75,8 +75,7 @@ QString csvLine(const QStringList &fields)
     QStringList out;
     for (QString field : fields) {
         if (field.contains(QLatin1Char(',')) || field.contains(QLatin1Char('"')) ||
-            field.contains(QLatin1Char('\n')) || field.contains(QLatin1Char('\r')) ||
-            field != field.trimmed()) {
+            field.contains(QLatin1Char('\n')) || field.contains(QLatin1Char('\r'))) {
             field.replace(QLatin1Char('"'), QStringLiteral("\"\""));
             field = QLatin1Char('"') + field + QLatin1Char('"');
         }
@@ -88,12 +87,9 @@ QString csvLine(const QStringList &fields)
 CaseFile readCaseFile(const QByteArray &data, const QString &baseDir)
 {
     CaseFile file;
-    QByteArray bytes = data;
-    if (bytes.startsWith("\xEF\xBB\xBF"))
-        bytes.remove(0, 3);
+    // The codec drops a byte order mark at the start.
     QTextCodec::ConverterState state;
-    const QString text =
-        QTextCodec::codecForName("UTF-8")->toUnicode(bytes.constData(), bytes.size(), &state);
+    const QString text = QTextCodec::codecForName("UTF-8")->toUnicode(data.constData(), data.size(), &state);
     if (state.invalidChars > 0 || state.remainingChars > 0) {
         file.error = QStringLiteral("not UTF-8 text");
         return file;

@@ -165,66 +165,53 @@ void TestCli::readCase()
 void TestCli::single_data()
 {
     QTest::addColumn<QString>("service"); // url, closed, untrusted, http
-    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("args");    // @kept and @changed: their orders; a name with a dot: a file
     QTest::addColumn<int>("exit");
     QTest::addColumn<QString>("output");
-    const QStringList kept{QStringLiteral("--type"), QStringLiteral("1"), QStringLiteral("--order"),
-                           QStringLiteral("@kept")};
-    QTest::newRow("pass") << "url" << kept + QStringList{QStringLiteral("kept.pdf")} << 0 << u8"张三";
+    QTest::newRow("pass") << "url"
+                          << "--type 1 --order @kept kept.pdf" << 0 << u8"张三";
     QTest::newRow("pass as JSON") << "url"
-                                  << kept + QStringList{QStringLiteral("kept.pdf"), QStringLiteral("--json")}
-                                  << 0 << "\"verdict\":\"pass\"";
+                                  << "--type 1 --order @kept kept.pdf --json" << 0 << "\"verdict\":\"pass\"";
     QTest::newRow("fail") << "url"
-                          << QStringList{QStringLiteral("--type"), QStringLiteral("5"),
-                                         QStringLiteral("--order"), QStringLiteral("@changed"),
-                                         QStringLiteral("changed.wav")}
-                          << 1 << "FAIL";
+                          << "--type 5 --order @changed changed.wav" << 1 << "FAIL";
     QTest::newRow("unknown order") << "url"
-                                   << QStringList{QStringLiteral("--type"), QStringLiteral("1"),
-                                                  QStringLiteral("--order"), QStringLiteral("QV0"),
-                                                  QStringLiteral("kept.pdf")}
-                                   << 2 << u8"订单号不存在";
+                                   << "--type 1 --order QV0 kept.pdf" << 2 << u8"订单号不存在";
     QTest::newRow("wrong type") << "url"
-                                << QStringList{QStringLiteral("--type"), QStringLiteral("2"),
-                                               QStringLiteral("--order"), QStringLiteral("@kept"),
-                                               QStringLiteral("kept.pdf")}
-                                << 2 << u8"存证类型与订单不符";
-    QTest::newRow("no service") << "closed" << kept + QStringList{QStringLiteral("kept.pdf")} << 3
-                                << "network";
-    QTest::newRow("untrusted") << "untrusted" << kept + QStringList{QStringLiteral("kept.pdf")} << 3
-                               << "network";
-    QTest::newRow("no such file") << "url" << kept + QStringList{QStringLiteral("gone.pdf")} << 4
-                                  << "no such file";
-    QTest::newRow("empty file") << "url" << kept + QStringList{QStringLiteral("empty.txt")} << 4 << "empty";
+                                << "--type 2 --order @kept kept.pdf" << 2 << u8"存证类型与订单不符";
+    QTest::newRow("no service") << "closed"
+                                << "--type 1 --order @kept kept.pdf" << 3 << "network";
+    QTest::newRow("untrusted") << "untrusted"
+                               << "--type 1 --order @kept kept.pdf" << 3 << "network";
+    QTest::newRow("no such file") << "url"
+                                  << "--type 1 --order @kept gone.pdf" << 4 << "no such file";
+    QTest::newRow("empty file") << "url"
+                                << "--type 1 --order @kept empty.txt" << 4 << "empty";
     QTest::newRow("no order") << "url"
-                              << QStringList{QStringLiteral("--type"), QStringLiteral("1"),
-                                             QStringLiteral("kept.pdf")}
-                              << 64 << "";
+                              << "--type 1 kept.pdf" << 64 << "";
     QTest::newRow("type 19") << "url"
-                             << QStringList{QStringLiteral("--type"), QStringLiteral("19"),
-                                            QStringLiteral("--order"), QStringLiteral("Q"),
-                                            QStringLiteral("kept.pdf")}
-                             << 64 << "";
-    QTest::newRow("plain HTTP") << "http" << kept + QStringList{QStringLiteral("kept.pdf")} << 64 << "";
+                             << "--type 19 --order Q kept.pdf" << 64 << "";
+    QTest::newRow("plain HTTP") << "http"
+                                << "--type 1 --order @kept kept.pdf" << 64 << "";
 }
 
 void TestCli::single()
 {
     QFETCH(QString, service);
-    QFETCH(QStringList, args);
+    QFETCH(QString, args);
     QFETCH(int, exit);
     QFETCH(QString, output);
-    for (QString &arg : args) {
-        arg.replace(QStringLiteral("@kept"), m_kept).replace(QStringLiteral("@changed"), m_changed);
-        if (!arg.startsWith(QLatin1Char('-')) && !arg.contains(QLatin1Char('@')) &&
-            arg.contains(QLatin1Char('.')))
+    QStringList list = args.replace(QStringLiteral("@kept"), m_kept)
+                           .replace(QStringLiteral("@changed"), m_changed)
+                           .split(QLatin1Char(' '));
+    for (QString &arg : list) {
+        if (!arg.startsWith(QLatin1Char('-')) && arg.contains(QLatin1Char('.')))
             arg = path(arg);
     }
     const QString url = service == QLatin1String("url") || service == QLatin1String("untrusted") ? m_url
                         : service == QLatin1String("closed") ? QStringLiteral("https://localhost:1")
                                                              : QStringLiteral("http://localhost:1");
     QByteArray out;
-    QCOMPARE(run(url, service != QLatin1String("untrusted"), args, &out), QString::number(exit));
+    QCOMPARE(run(url, service != QLatin1String("untrusted"), list, &out), QString::number(exit));
     QVERIFY2(QString::fromUtf8(out).contains(output), out.constData());
 }
 
@@ -246,18 +233,20 @@ void TestCli::batch()
     QByteArray out;
     const QStringList args =
         caseArgs(QStringLiteral("type,order,path\n1,@kept,kept.pdf\n5,@changed,changed.wav\n"
-                                "1,QV0,kept.pdf\n1,@kept,gone.pdf\n20,@kept,kept.pdf\n"),
+                                "1,QV0,kept.pdf\n1,@kept,gone.pdf\n20,@kept,kept.pdf\n1,@kept,.\n"),
                  {QStringLiteral("--report"), report, QStringLiteral("--receipts"), receipts.path()});
     QCOMPARE(run(m_url, true, args, &out), QStringLiteral("64")); // the highest: the bad row
-    QVERIFY2(out.contains("5 of 5 rows: 1 passed, 1 failed, 1 refused, 0 network, 1 file, 1 bad rows"),
+    QVERIFY2(out.contains("6 of 6 rows: 1 passed, 1 failed, 1 refused, 0 network, 2 file, 1 bad rows"),
              out.constData());
     QFile file(report);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QStringList verdicts;
     for (const QJsonValue &row : QJsonDocument::fromJson(file.readAll()).array())
         verdicts << row.toObject().value(QStringLiteral("verdict")).toString();
-    QCOMPARE(verdicts, (QStringList{QStringLiteral("pass"), QStringLiteral("fail"), QStringLiteral("refused"),
-                                    QStringLiteral("file"), QStringLiteral("bad-row")}));
+    QCOMPARE(verdicts,
+             (QStringList{QStringLiteral("pass"), QStringLiteral("fail"), QStringLiteral("refused"),
+                          QStringLiteral("file"), QStringLiteral("bad-row"), QStringLiteral("file")}));
+    QVERIFY(out.contains("a folder, not a file"));
 
     // A receipt for each verdict, and the offline check against it.
     const QStringList written = QDir(receipts.path()).entryList({QStringLiteral("*.json")});
