@@ -135,8 +135,9 @@ void TestCli::readCase_data()
     QTest::newRow("not UTF-8") << head + "1,QV1,\xff\n"
                                << "not UTF-8";
     QTest::newRow("as written")
-        << head + csvLine({QStringLiteral("3"), QStringLiteral("Q"), QStringLiteral(" \"x\",\n")}).toUtf8()
-        << "2 3 Q /c/ \"x\",\n: ";
+        << head + csvLine({QStringLiteral("3"), QStringLiteral("Q"), QStringLiteral(" \"x\",")}).toUtf8() +
+               '\n' + csvLine({QStringLiteral("3"), QStringLiteral("Q"), QStringLiteral("a\nb")}).toUtf8()
+        << "2 3 Q /c/ \"x\",: |3 3 Q /c/a\nb: ";
 }
 
 void TestCli::readCase()
