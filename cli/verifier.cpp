@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QTimer>
 
@@ -63,7 +64,11 @@ QString verdictName(RowResult::Verdict verdict)
 
 Verifier::Verifier(const Options &options, QObject *parent) : QObject(parent), m_options(options)
 {
-    connect(&m_network, &QNetworkAccessManager::finished, this, &Verifier::answered);
+    for (int i = 0; i < qMax(1, (options.connections + 5) / 6); ++i) {
+        auto *network = new QNetworkAccessManager(this);
+        connect(network, &QNetworkAccessManager::finished, this, &Verifier::answered);
+        m_networks << network;
+    }
 }
 
 Verifier::~Verifier()
@@ -162,8 +167,8 @@ void Verifier::digested(int index, const FileDigest &digest)
         result.sha256 = digest.hex;
         m_results[index] = result;
         m_modified[index] = QFileInfo(row.path).lastModified();
-        QNetworkReply *reply =
-            hashquery::post(&m_network, m_options.baseUrl, row.order, digest.hex, row.type);
+        QNetworkReply *reply = hashquery::post(m_networks.at(m_nextNetwork++ % m_networks.size()),
+                                               m_options.baseUrl, row.order, digest.hex, row.type);
         m_pending.insert(reply, index);
         QTimer::singleShot(hashquery::kTimeoutMs, reply, [reply] {
             reply->setProperty(kTimedOut, true);

@@ -8,13 +8,13 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QHash>
-#include <QNetworkAccessManager>
 #include <QObject>
 #include <QVector>
 
 #include <optional>
 
 class DigestJob;
+class QNetworkAccessManager;
 class QNetworkReply;
 
 // What became of one row of a case.
@@ -51,7 +51,8 @@ public:
         QString baseUrl;
         QString receiptsDir;   // empty: no receipts
         bool progress = false; // on standard error, for a file that takes longer than half a second
-        int maxInFlight = 16;
+        int maxInFlight = 64;
+        int connections = 30; // at most, in sixes
     };
     explicit Verifier(const Options &options, QObject *parent = nullptr);
     ~Verifier() override;
@@ -74,7 +75,10 @@ private:
     void showProgress(qint64 done, qint64 total);
 
     Options m_options;
-    QNetworkAccessManager m_network;
+    // A manager keeps at most six connections to a host; answers that each wait on the network's
+    // round trips come back sooner over more of them.
+    QVector<QNetworkAccessManager *> m_networks;
+    int m_nextNetwork = 0;
     QVector<CaseRow> m_rows;
     QVector<std::optional<RowResult>> m_results;
     QHash<QNetworkReply *, int> m_pending;
