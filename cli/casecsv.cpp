@@ -4,7 +4,6 @@
 
 #include <QDir>
 #include <QHash>
-#include <QTextCodec>
 
 QList<CsvRecord> parseCsv(const QString &text, QString *error)
 {
@@ -87,10 +86,10 @@ QString csvLine(const QStringList &fields)
 CaseFile readCaseFile(const QByteArray &data, const QString &baseDir)
 {
     CaseFile file;
-    // The codec drops a byte order mark at the start.
-    QTextCodec::ConverterState state;
-    const QString text = QTextCodec::codecForName("UTF-8")->toUnicode(data.constData(), data.size(), &state);
-    if (state.invalidChars > 0 || state.remainingChars > 0) {
+    const QByteArray bytes = data.startsWith("\xEF\xBB\xBF") ? data.mid(3) : data;
+    const QString text = QString::fromUtf8(bytes);
+    // Malformed UTF-8 comes back as U+FFFD, so does not encode to the same bytes.
+    if (text.toUtf8() != bytes) {
         file.error = QStringLiteral("not UTF-8 text");
         return file;
     }

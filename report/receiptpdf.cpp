@@ -10,7 +10,6 @@
 #include <QPainterPath>
 #include <QPdfWriter>
 #include <QSaveFile>
-#include <QTextCodec>
 #include <QTextLayout>
 
 namespace
@@ -135,9 +134,9 @@ QString timeLine(const QDateTime &at)
 // U+FFFD); a null string when it is not.
 QString bodyText(const QByteArray &body)
 {
-    QTextCodec::ConverterState state;
-    QString text = QTextCodec::codecForName("UTF-8")->toUnicode(body.constData(), body.size(), &state);
-    if (state.invalidChars > 0 || state.remainingChars > 0)
+    QString text = QString::fromUtf8(body);
+    // Malformed UTF-8 comes back as U+FFFD, so does not encode to the same bytes.
+    if (text.toUtf8() != body)
         return QString();
     for (QChar &ch : text) {
         if (ch.unicode() < 0x20 && ch != QLatin1Char('\n') && ch != QLatin1Char('\t'))
