@@ -316,7 +316,8 @@ void TestFileDigest::job()
         DigestJob endless;
         endless.start(fifo);
     }
-    QCOMPARE(threadCount(), threadsBefore);
+    // A joined thread can linger in /proc for a moment; one that was not joined stays.
+    QTRY_VERIFY_WITH_TIMEOUT(threadCount() <= threadsBefore, 5000);
 #endif
 }
 
