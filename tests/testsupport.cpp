@@ -5,35 +5,18 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QNetworkAccessManager>
+#include <QRegularExpression>
+#include <QTemporaryFile>
 #include <QThread>
 
-#include <boost/asio/ip/tcp.hpp>
-#include <boost/asio/ssl.hpp>
-#include <boost/asio/write.hpp>
-#include <boost/beast/core.hpp>
-#include <boost/beast/http.hpp>
-#include <boost/beast/ssl.hpp>
-
-#include <sys/socket.h>
-
-#include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
-
-#include <QTemporaryFile>
-
-#ifdef Q_OS_UNIX
 #include <unistd.h>
-#endif
-#include <thread>
 
 ModalResponder::ModalResponder(QMessageBox::StandardButton button) : ModalResponder(Handler())
 {
@@ -51,12 +34,7 @@ ModalResponder::ModalResponder(Handler handler) : m_handler(std::move(handler))
 
 void ModalResponder::answerBox(QMessageBox *box, QMessageBox::StandardButton button)
 {
-    SeenBox seen;
-    seen.title = box->windowTitle();
-    seen.text = box->text();
-    seen.format = box->textFormat();
-    seen.parent = box->parentWidget();
-    m_boxes.append(seen);
+    m_boxes.append({box->text(), box->textFormat(), box->parentWidget()});
     if (QAbstractButton *b = box->button(button))
         b->click();
     else
@@ -66,13 +44,9 @@ void ModalResponder::answerBox(QMessageBox *box, QMessageBox::StandardButton but
 void ModalResponder::poll()
 {
     QWidget *modal = QApplication::activeModalWidget();
-    if (!modal || !modal->isVisible())
+    if (!modal || !modal->isVisible() || m_done.contains(modal))
         return;
-    for (const QPointer<QWidget> &done : qAsConst(m_done))
-        if (done == modal)
-            return;
     m_done.append(modal);
-    ++m_handled;
     if (m_handler)
         m_handler(modal);
 }
@@ -80,10 +54,8 @@ void ModalResponder::poll()
 bool pickInFileDialog(QWidget *modal, const QString &path)
 {
     auto *dialog = qobject_cast<QFileDialog *>(modal);
-    if (!dialog)
-        return false;
     // selectFile() leaves a focused name field alone: type the path instead.
-    auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+    auto *name = dialog ? dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")) : nullptr;
     if (!name)
         return false;
     name->setText(path);
@@ -93,10 +65,8 @@ bool pickInFileDialog(QWidget *modal, const QString &path)
 
 void closeAllModals()
 {
-    for (int i = 0; i < 20; ++i) {
+    for (int i = 0; i < 20 && QApplication::activeModalWidget(); ++i) {
         QWidget *modal = QApplication::activeModalWidget();
-        if (!modal)
-            return;
         if (auto *dialog = qobject_cast<QDialog *>(modal))
             dialog->reject();
         else
@@ -119,190 +89,97 @@ QString testCertPath(const QString &fileName)
     return QStringLiteral(FILEHASH_TEST_CERT_DIR) + QLatin1Char('/') + fileName;
 }
 
-namespace net = boost::asio;
-namespace ssl = boost::asio::ssl;
-namespace beast = boost::beast;
-namespace http = boost::beast::http;
-using tcp = boost::asio::ip::tcp;
-
-struct TestHttpsServer::Private {
-    net::io_context ioc;
-    ssl::context tls{ssl::context::tls_server};
-    tcp::acceptor acceptor{ioc};
-    std::thread acceptThread;
-    std::vector<std::thread> connections;
-    mutable std::mutex mutex;
-    std::condition_variable stopped;
-    bool stopping = false;
-    std::vector<int> sockets; // open connections, shut down to wake their threads at stop()
-    Handler handler;
-    std::vector<Request> requests;
-    quint16 port = 0;
-
-    void acceptLoop();
-    void serve(tcp::socket socket);
-    void answer(beast::ssl_stream<tcp::socket> &stream, const Reply &reply, unsigned version, bool keepAlive,
-                bool *goOn);
-    bool isStopping()
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        return stopping;
-    }
-};
-
-void TestHttpsServer::Private::acceptLoop()
+QString builtProgram(const QString &name)
 {
-    for (;;) {
-        tcp::socket socket(ioc);
-        beast::error_code ec;
-        acceptor.accept(socket, ec);
-        std::lock_guard<std::mutex> lock(mutex);
-        if (ec || stopping)
-            return;
-        sockets.push_back(socket.native_handle());
-        connections.emplace_back(
-            [this, s = std::make_shared<tcp::socket>(std::move(socket))]() mutable { serve(std::move(*s)); });
+    return QStringLiteral(FILEHASH_BINARY_DIR) + QLatin1Char('/') + name;
+}
+
+namespace
+{
+ServerOptions withCert(ServerOptions options, const QString &certName)
+{
+    options.port = 0;
+    options.certPath = testCertPath(certName + QStringLiteral(".pem")).toStdString();
+    options.keyPath = testCertPath(QStringLiteral("server.key")).toStdString();
+    return options;
+}
+} // namespace
+
+TestServer::TestServer(RequestHandler handler, const QString &certName, ServerOptions options)
+    : m_server(withCert(std::move(options), certName))
+{
+    std::string error;
+    if (!m_server.open(&error)) {
+        qWarning("the test server did not start: %s", error.c_str());
+        return;
+    }
+    m_thread = std::thread([this, handler] { m_server.run(handler); });
+}
+
+QString TestServer::url() const
+{
+    return QStringLiteral("https://localhost:%1").arg(port());
+}
+
+void TestServer::stop()
+{
+    if (!m_thread.joinable())
+        return;
+    m_server.stop();
+    m_thread.join();
+}
+
+HttpAnswer jsonAnswer(std::string body)
+{
+    return {200, "application/json", std::move(body), {}, {}};
+}
+
+ServiceProcess::~ServiceProcess()
+{
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.terminate();
+        if (!m_process.waitForFinished(10000))
+            m_process.kill();
     }
 }
 
-void TestHttpsServer::Private::serve(tcp::socket socket)
+QString ServiceProcess::preserve(const QString &file, int type, const QString &user, const QString &location)
 {
-    const int fd = socket.native_handle();
-    beast::ssl_stream<tcp::socket> stream(std::move(socket), tls);
-    beast::error_code ec;
-    stream.handshake(ssl::stream_base::server, ec);
-    beast::flat_buffer buffer;
-    bool goOn = !ec;
-    while (goOn) {
-        http::request<http::string_body> req;
-        http::read(stream, buffer, req, ec);
-        if (ec)
-            break;
-        Request seen;
-        seen.method = std::string(req.method_string());
-        seen.target = std::string(req.target());
-        seen.body = req.body();
-        for (const auto &field : req)
-            seen.headers.emplace_back(std::string(field.name_string()), std::string(field.value()));
-        Handler handle;
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            requests.push_back(seen);
-            handle = handler;
+    QProcess p;
+    p.start(builtProgram(QStringLiteral("filehash-service")),
+            {QStringLiteral("preserve"), QStringLiteral("--db"), m_db, QStringLiteral("--type"),
+             QString::number(type), QStringLiteral("--user"), user, QStringLiteral("--location"), location,
+             file});
+    if (!p.waitForFinished(30000) || p.exitCode() != 0)
+        return QString();
+    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+}
+
+bool ServiceProcess::start()
+{
+    m_process.start(builtProgram(QStringLiteral("filehash-service")),
+                    {QStringLiteral("serve"), QStringLiteral("--db"), m_db, QStringLiteral("--cert"),
+                     testCertPath(QStringLiteral("server.pem")), QStringLiteral("--key"),
+                     testCertPath(QStringLiteral("server.key")), QStringLiteral("--listen"),
+                     QStringLiteral("127.0.0.1:0")});
+    const QRegularExpression listening(QStringLiteral("listening on https://127\\.0\\.0\\.1:(\\d+)/"));
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < 10000 && m_process.state() != QProcess::NotRunning) {
+        m_process.waitForReadyRead(100);
+        const QRegularExpressionMatch match = listening.match(QString::fromUtf8(log()));
+        if (match.hasMatch()) {
+            m_port = static_cast<quint16>(match.captured(1).toUInt());
+            return true;
         }
-        answer(stream, handle ? handle(seen) : Reply(), req.version(), req.keep_alive(), &goOn);
     }
-    std::lock_guard<std::mutex> lock(mutex);
-    sockets.erase(std::remove(sockets.begin(), sockets.end(), fd), sockets.end());
+    return false;
 }
 
-void TestHttpsServer::Private::answer(beast::ssl_stream<tcp::socket> &stream, const Reply &reply,
-                                      unsigned version, bool keepAlive, bool *goOn)
+QByteArray ServiceProcess::log()
 {
-    beast::error_code ec;
-    *goOn = false;
-    switch (reply.mode) {
-    case Reply::Mode::Normal: {
-        http::response<http::string_body> res{static_cast<http::status>(reply.status), version};
-        res.set(http::field::content_type, reply.contentType);
-        res.body() = reply.body;
-        res.keep_alive(keepAlive);
-        res.prepare_payload();
-        http::write(stream, res, ec);
-        *goOn = !ec && keepAlive;
-        return;
-    }
-    case Reply::Mode::Close:
-        return; // the socket closes as the stream goes, without a TLS goodbye
-    case Reply::Mode::Hang: {
-        std::unique_lock<std::mutex> lock(mutex);
-        stopped.wait(lock, [this] { return stopping; });
-        return;
-    }
-    case Reply::Mode::Endless:
-        break;
-    }
-    const bool chunked = reply.announced < 0;
-    std::string head = "HTTP/1.1 " + std::to_string(reply.status) +
-                       " OK\r\nContent-Type: " + reply.contentType + "\r\n" +
-                       (chunked ? std::string("Transfer-Encoding: chunked")
-                                : "Content-Length: " + std::to_string(reply.announced)) +
-                       "\r\n\r\n";
-    net::write(stream, net::buffer(head), ec);
-    const std::string block(16 * 1024, '0');
-    const std::string chunk = "4000\r\n" + block + "\r\n";
-    while (!ec && !isStopping())
-        net::write(stream, net::buffer(chunked ? chunk : block), ec);
-}
-
-TestHttpsServer::TestHttpsServer(const QString &certName) : d(new Private)
-{
-    const std::string cert = testCertPath(certName + QStringLiteral(".pem")).toStdString();
-    const std::string key = testCertPath(QStringLiteral("server.key")).toStdString();
-    beast::error_code ec;
-    d->tls.use_certificate_chain_file(cert, ec);
-    if (!ec)
-        d->tls.use_private_key_file(key, ssl::context::pem, ec);
-    const tcp::endpoint endpoint(net::ip::make_address("127.0.0.1"), 0);
-    if (!ec)
-        d->acceptor.open(endpoint.protocol(), ec);
-    if (!ec)
-        d->acceptor.bind(endpoint, ec);
-    if (!ec)
-        d->acceptor.listen(net::socket_base::max_listen_connections, ec);
-    if (ec)
-        return;
-    d->port = d->acceptor.local_endpoint().port();
-    d->acceptThread = std::thread([this] { d->acceptLoop(); });
-}
-
-TestHttpsServer::~TestHttpsServer()
-{
-    stop();
-}
-
-quint16 TestHttpsServer::port() const
-{
-    return d->port;
-}
-
-QString TestHttpsServer::url() const
-{
-    return QStringLiteral("https://localhost:%1").arg(d->port);
-}
-
-void TestHttpsServer::setHandler(Handler handler)
-{
-    std::lock_guard<std::mutex> lock(d->mutex);
-    d->handler = std::move(handler);
-}
-
-std::vector<TestHttpsServer::Request> TestHttpsServer::requests() const
-{
-    std::lock_guard<std::mutex> lock(d->mutex);
-    return d->requests;
-}
-
-void TestHttpsServer::stop()
-{
-    {
-        std::lock_guard<std::mutex> lock(d->mutex);
-        if (d->stopping)
-            return;
-        d->stopping = true;
-        // Wakes the threads blocked in accept, read or write.
-        ::shutdown(d->acceptor.native_handle(), SHUT_RDWR);
-        for (const int fd : d->sockets)
-            ::shutdown(fd, SHUT_RDWR);
-    }
-    d->stopped.notify_all();
-    if (d->acceptThread.joinable())
-        d->acceptThread.join();
-    for (std::thread &t : d->connections)
-        t.join();
-    d->connections.clear();
-    beast::error_code ignored;
-    d->acceptor.close(ignored);
+    m_log += m_process.readAllStandardError();
+    return m_log;
 }
 
 FakeReply::FakeReply(const QUrl &url, const QByteArray &body, NetworkError error, qint64 announced)
@@ -333,7 +210,6 @@ qint64 FakeReply::readData(char *data, qint64 maxSize)
 
 QByteArray captureStdout(const std::function<void()> &fn)
 {
-#ifdef Q_OS_UNIX
     QTemporaryFile sink;
     if (!sink.open())
         return QByteArray();
@@ -346,8 +222,4 @@ QByteArray captureStdout(const std::function<void()> &fn)
     close(saved);
     sink.seek(0);
     return sink.readAll();
-#else
-    fn();
-    return QByteArray();
-#endif
 }

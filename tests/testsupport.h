@@ -1,23 +1,21 @@
 #ifndef FILEHASH_TESTSUPPORT_H
 #define FILEHASH_TESTSUPPORT_H
 
-#include <QByteArray>
+#include "service/httpsserver.h"
+
 #include <QList>
 #include <QMessageBox>
 #include <QNetworkReply>
-#include <QObject>
 #include <QPointer>
-#include <QString>
+#include <QProcess>
 #include <QTimer>
 
 #include <functional>
 #include <memory>
-#include <string>
-#include <vector>
+#include <thread>
 
 // A message box as the user saw it.
 struct SeenBox {
-    QString title;
     QString text;
     Qt::TextFormat format = Qt::AutoText;
     QWidget *parent = nullptr;
@@ -29,26 +27,20 @@ struct SeenBox {
 // `button` and recorded in boxes().
 class ModalResponder : public QObject
 {
-    Q_OBJECT
 public:
     using Handler = std::function<void(QWidget *modal)>;
     explicit ModalResponder(QMessageBox::StandardButton button = QMessageBox::Ok);
     explicit ModalResponder(Handler handler);
-
     const QList<SeenBox> &boxes() const { return m_boxes; }
-    int handled() const { return m_handled; }
-
     // Records a message box as seen and presses `button` on it.
     void answerBox(QMessageBox *box, QMessageBox::StandardButton button);
 
 private:
     void poll();
-
     Handler m_handler;
     QTimer m_timer;
     QList<SeenBox> m_boxes;
     QList<QPointer<QWidget>> m_done;
-    int m_handled = 0;
 };
 
 // If modal is a file dialog, picks `path` in it as a user would (typing it into the name field)
@@ -58,48 +50,47 @@ bool pickInFileDialog(QWidget *modal, const QString &path);
 // Closes every modal widget left open (for cleanup(), so one failing test cannot hang the next).
 void closeAllModals();
 
-// A real HTTPS server on 127.0.0.1, on a port the system chooses, running on its own thread.
-class TestHttpsServer
+// The service's own HTTPS front on 127.0.0.1, on a port the system chooses, answering with the
+// test's handler (which runs on a server thread and may block).
+class TestServer
 {
 public:
-    struct Request {
-        std::string method;
-        std::string target;
-        std::string body;
-        std::vector<std::pair<std::string, std::string>> headers;
-    };
-    struct Reply {
-        enum class Mode {
-            Normal,  // status and body, with Content-Length
-            Endless, // announces `announced` bytes (chunked when negative), then sends '0's until the client
-                     // goes
-            Close,   // reads the request, then closes the connection without an answer
-            Hang,    // reads the request and never answers, until the server stops
-        };
-        Mode mode = Mode::Normal;
-        int status = 200;
-        std::string body;
-        std::string contentType = "application/json";
-        long long announced = -1;
-    };
-    // Runs on a server thread and may block.
-    using Handler = std::function<Reply(const Request &)>;
-
-    // certName: a certificate in the test certificate folder without ".pem" ("server",
-    // "wronghost", "selfsigned", "expired"); all use the key "server.key".
-    explicit TestHttpsServer(const QString &certName = QStringLiteral("server"));
-    ~TestHttpsServer();
-
-    quint16 port() const;
+    // certName: a certificate of the test certificate folder without ".pem" ("server", "wronghost",
+    // "selfsigned", "expired"); all use the key "server.key".
+    explicit TestServer(RequestHandler handler, const QString &certName = QStringLiteral("server"),
+                        ServerOptions options = {});
+    ~TestServer() { stop(); }
+    quint16 port() const { return m_server.port(); }
     QString url() const; // https://localhost:<port>
-    // Answers every request with the handler (the default answers 200 with an empty body).
-    void setHandler(Handler handler);
-    std::vector<Request> requests() const;
     void stop();
 
 private:
-    struct Private;
-    std::unique_ptr<Private> d;
+    HttpsServer m_server;
+    std::thread m_thread;
+};
+
+HttpAnswer jsonAnswer(std::string body);
+
+// The service program with a database of its own in `dir`.
+class ServiceProcess
+{
+public:
+    explicit ServiceProcess(const QString &dir) : m_db(dir + QStringLiteral("/evidence.db")) {}
+    ~ServiceProcess();
+    // Preserves a file; returns its order number, or an empty string.
+    QString preserve(const QString &file, int type, const QString &user, const QString &location);
+    // Serves on a free port; true once the service says where it listens.
+    bool start();
+    QString url() const { return QStringLiteral("https://localhost:%1").arg(m_port); }
+    quint16 port() const { return m_port; }
+    QProcess &process() { return m_process; }
+    QByteArray log(); // standard error so far
+
+private:
+    QString m_db;
+    QProcess m_process;
+    QByteArray m_log;
+    quint16 m_port = 0;
 };
 
 // A finished reply with a given body, error and announced length: for rules about replies that
@@ -128,7 +119,8 @@ QByteArray captureStdout(const std::function<void()> &fn);
 // Writes content to dir/name; returns the path, or an empty string if the write failed.
 QString writeTestFile(const QString &dir, const QString &name, const QByteArray &content);
 
-// Path of a file in the test certificate folder.
+// Path of a file in the test certificate folder, and of a program the build made.
 QString testCertPath(const QString &fileName);
+QString builtProgram(const QString &name);
 
 #endif
