@@ -130,8 +130,11 @@ EvidenceStore::EvidenceStore(std::string path, sqlite3 *db) : m_path(std::move(p
 
 EvidenceStore::~EvidenceStore()
 {
-    for (sqlite3 *reader : m_readers)
-        sqlite3_close(reader);
+    for (sqlite3_stmt *lookup : m_lookups) {
+        sqlite3 *db = sqlite3_db_handle(lookup);
+        sqlite3_finalize(lookup);
+        sqlite3_close(db);
+    }
     sqlite3_close(m_db);
 }
 
@@ -243,45 +246,48 @@ bool EvidenceStore::list(std::vector<EvidenceRecord> *records, std::string *erro
     return rc == SQLITE_DONE;
 }
 
-sqlite3 *EvidenceStore::borrowReader(std::string *error)
+sqlite3_stmt *EvidenceStore::borrowLookup(std::string *error)
 {
     {
         std::lock_guard<std::mutex> lock(m_poolMutex);
-        if (!m_readers.empty()) {
-            sqlite3 *db = m_readers.back();
-            m_readers.pop_back();
-            return db;
+        if (!m_lookups.empty()) {
+            sqlite3_stmt *lookup = m_lookups.back();
+            m_lookups.pop_back();
+            return lookup;
         }
     }
     sqlite3 *db = nullptr;
+    sqlite3_stmt *lookup = nullptr;
+    const std::string sql = std::string(SelectColumns) + " WHERE order_no = ?";
+    // Prepared once per connection: a lookup then only binds, steps and resets.
     if (sqlite3_open_v2(m_path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) !=
-        SQLITE_OK) {
+            SQLITE_OK ||
+        sqlite3_prepare_v2(db, sql.c_str(), -1, &lookup, nullptr) != SQLITE_OK) {
         *error = lastError(db, m_path);
         sqlite3_close(db);
         return nullptr;
     }
     sqlite3_busy_timeout(db, ReaderBusyTimeoutMs);
-    return db;
+    return lookup;
 }
 
-void EvidenceStore::giveBack(sqlite3 *db)
+void EvidenceStore::giveBack(sqlite3_stmt *lookup)
 {
+    sqlite3_reset(lookup);
+    sqlite3_clear_bindings(lookup);
     std::lock_guard<std::mutex> lock(m_poolMutex);
-    m_readers.push_back(db);
+    m_lookups.push_back(lookup);
 }
 
 EvidenceStore::Lookup EvidenceStore::find(const std::string &order, EvidenceRecord *record,
                                           std::string *error)
 {
-    sqlite3 *db = borrowReader(error);
-    if (!db)
+    sqlite3_stmt *stmt = borrowLookup(error);
+    if (!stmt)
         return Lookup::Failed;
-    sqlite3_stmt *stmt = nullptr;
-    const std::string sql = std::string(SelectColumns) + " WHERE order_no = ?";
     Lookup result = Lookup::Failed;
-    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) == SQLITE_OK &&
-        sqlite3_bind_text(stmt, 1, order.data(), static_cast<int>(order.size()), SQLITE_TRANSIENT) ==
-            SQLITE_OK) {
+    if (sqlite3_bind_text(stmt, 1, order.data(), static_cast<int>(order.size()), SQLITE_TRANSIENT) ==
+        SQLITE_OK) {
         const int rc = sqlite3_step(stmt);
         if (rc == SQLITE_ROW) {
             *record = readRow(stmt);
@@ -291,8 +297,7 @@ EvidenceStore::Lookup EvidenceStore::find(const std::string &order, EvidenceReco
         }
     }
     if (result == Lookup::Failed)
-        *error = lastError(db, m_path);
-    sqlite3_finalize(stmt);
-    giveBack(db);
+        *error = lastError(sqlite3_db_handle(stmt), m_path);
+    giveBack(stmt);
     return result;
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 // One preserved file: what `preserve` stored and what the service answers from.
 struct EvidenceRecord {
@@ -20,9 +21,9 @@ struct EvidenceRecord {
 };
 
 // The evidence database (SQLite, rollback journal, so that a reader leaves no files behind).
-// find() may be called from many threads at once:
-// each call borrows a connection of its own from a small pool, so readers never wait for each
-// other; the other calls are for a single thread.
+// find() may be called from many threads at once: each call borrows a connection of its own, with
+// its lookup prepared, from a small pool, so readers never wait for each other; the other calls are
+// for a single thread.
 class EvidenceStore
 {
 public:
@@ -45,13 +46,13 @@ public:
 
 private:
     EvidenceStore(std::string path, sqlite3 *db);
-    sqlite3 *borrowReader(std::string *error);
-    void giveBack(sqlite3 *db);
+    sqlite3_stmt *borrowLookup(std::string *error);
+    void giveBack(sqlite3_stmt *lookup);
 
     std::string m_path;
     sqlite3 *m_db = nullptr; // the connection for insert() and list()
     std::mutex m_poolMutex;
-    std::vector<sqlite3 *> m_readers;
+    std::vector<sqlite3_stmt *> m_lookups; // each on a read-only connection of its own
 };
 
 // A new order number: "QV", today's date (yyyyMMdd) and 13 characters of Crockford's base 32
