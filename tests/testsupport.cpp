@@ -116,24 +116,6 @@ TestServer::TestServer(RequestHandler handler, const QString &certName, ServerOp
     m_thread = std::thread([this, handler] { m_server.run(handler); });
 }
 
-QString TestServer::url() const
-{
-    return QStringLiteral("https://localhost:%1").arg(port());
-}
-
-void TestServer::stop()
-{
-    if (!m_thread.joinable())
-        return;
-    m_server.stop();
-    m_thread.join();
-}
-
-HttpAnswer jsonAnswer(std::string body)
-{
-    return {200, "application/json", std::move(body), {}, {}};
-}
-
 ServiceProcess::~ServiceProcess()
 {
     if (m_process.state() != QProcess::NotRunning) {
@@ -174,12 +156,6 @@ bool ServiceProcess::start()
         }
     }
     return false;
-}
-
-QByteArray ServiceProcess::log()
-{
-    m_log += m_process.readAllStandardError();
-    return m_log;
 }
 
 FakeReply::FakeReply(const QUrl &url, const QByteArray &body, NetworkError error, qint64 announced)

@@ -61,15 +61,22 @@ public:
                         ServerOptions options = {});
     ~TestServer() { stop(); }
     quint16 port() const { return m_server.port(); }
-    QString url() const; // https://localhost:<port>
-    void stop();
+    QString url() const { return QStringLiteral("https://localhost:%1").arg(port()); }
+    void stop()
+    {
+        if (m_thread.joinable())
+            m_server.stop(), m_thread.join();
+    }
 
 private:
     HttpsServer m_server;
     std::thread m_thread;
 };
 
-HttpAnswer jsonAnswer(std::string body);
+inline HttpAnswer jsonAnswer(std::string body)
+{
+    return {200, "application/json", std::move(body), {}, {}};
+}
 
 // The service program with a database of its own in `dir`.
 class ServiceProcess
@@ -84,7 +91,7 @@ public:
     QString url() const { return QStringLiteral("https://localhost:%1").arg(m_port); }
     quint16 port() const { return m_port; }
     QProcess &process() { return m_process; }
-    QByteArray log(); // standard error so far
+    QByteArray log() { return m_log += m_process.readAllStandardError(); } // standard error so far
 
 private:
     QString m_db;

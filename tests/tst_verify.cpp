@@ -1,5 +1,5 @@
-// What only the window does with a verification: check its inputs, send, time, show, keep the
-// verdict to the inputs on screen, take dropped files and save receipts.
+// What only the window does with a verification: choose and hash the file, check the inputs, send,
+// time, show, keep the verdict to the inputs on screen, take dropped files and save receipts.
 #include "app/filehash.h"
 #include "core/hashquery.h"
 #include "core/receipt.h"
@@ -10,10 +10,12 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QCryptographicHash>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QNetworkAccessManager>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -293,6 +295,82 @@ private slots:
         QVERIFY(!w.timer->isActive());
         w.finishedPostSlot(answered(kPass));
         QCOMPARE(panelState(w), QStringLiteral("pass"));
+    }
+
+    // A choice of file ends in the file's digest, or is told and leaves the earlier choice in place.
+    void chooseFile_data()
+    {
+        QTest::addColumn<QString>("second"); // what the second choice picks
+        QTest::addColumn<QString>("box");    // what it tells, if anything
+        QTest::addColumn<bool>("progress");  // whether a progress dialog shows
+        QTest::newRow("another file") << "other" << QString() << false;
+        QTest::newRow("cancelled dialog") << "" << QString() << false;
+        QTest::newRow("empty file") << "empty" << u(u8"所选文件为空") << false;
+        QTest::newRow("gone before reading") << "vanishing" << u(u8"无法读取所选文件") << false;
+        // A sparse file: no disk, far too long to hash here, so the progress dialog comes up.
+        QTest::newRow("long hash cancelled") << "large" << QString() << true;
+        QTest::newRow("cut short while hashed")
+            << "shrinking" << u(u8"文件在读取过程中被修改，请重新选择") << true;
+    }
+    void chooseFile()
+    {
+        QFETCH(QString, second);
+        QFETCH(QString, box);
+        QFETCH(bool, progress);
+        const QString abc =
+            QStringLiteral("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+        const QString first = writeTestFile(m_dir.path(), QStringLiteral("first.txt"), "abc");
+        const QByteArray other(100000, 'x');
+        const QByteArray content = second == QLatin1String("other") ? other : QByteArray(second.size(), 'y');
+        const QString path = second.isEmpty() ? QString() : writeTestFile(m_dir.path(), second, content);
+        if (second == QLatin1String("empty"))
+            QVERIFY(QFile::resize(path, 0));
+        if (progress)
+            QVERIFY(QFile::resize(path, qint64(64) << 30));
+        filehash w;
+        w.show();
+        QString target = first;
+        QStringList progressLabels;
+        ModalResponder responder([&](QWidget *modal) {
+            if (auto *dialog = qobject_cast<QFileDialog *>(modal)) {
+                QCOMPARE(dialog->windowTitle(), u(u8"打开文件"));
+                if (target.isEmpty())
+                    dialog->reject();
+                else
+                    QVERIFY(pickInFileDialog(dialog, target));
+                if (target.endsWith(QLatin1String("vanishing")))
+                    QFile::remove(target);
+            } else if (auto *dialog = qobject_cast<QProgressDialog *>(modal)) {
+                progressLabels << dialog->labelText();
+                if (target.endsWith(QLatin1String("shrinking")))
+                    QVERIFY(QFile::resize(target, 1 << 20));
+                else
+                    dialog->findChild<QPushButton *>()->click();
+            } else if (auto *message = qobject_cast<QMessageBox *>(modal)) {
+                responder.answerBox(message, QMessageBox::Ok);
+            }
+        });
+        // The click returns once the dialog, the hashing and any box are done.
+        QTest::mouseClick(w.btnChoose, Qt::LeftButton);
+        QCOMPARE(w.leFile->text() + w.leHash->text(), first + abc);
+        target = path;
+        QTest::mouseClick(w.btnChoose, Qt::LeftButton);
+        QCOMPARE(responder.boxes().size(), box.isNull() ? 0 : 1);
+        if (!box.isNull())
+            QCOMPARE(responder.boxes().at(0).text, box);
+        QCOMPARE(progressLabels.size(), progress ? 1 : 0);
+        if (progress) // the size is known
+            QVERIFY2(progressLabels.at(0).startsWith(u(u8"正在计算文件摘要…")) &&
+                         progressLabels.at(0).contains(QStringLiteral(" / ")),
+                     qPrintable(progressLabels.at(0)));
+        const bool replaces = second == QLatin1String("other");
+        QCOMPARE(w.leFile->text(), replaces ? path : first);
+        QCOMPARE(w.leHash->text(),
+                 replaces ? QString::fromLatin1(
+                                QCryptographicHash::hash(other, QCryptographicHash::Sha256).toHex())
+                          : abc);
+        if (progress)
+            QFile::remove(path);
     }
 
     // One dropped local file is chosen as if picked; anything else is told and changes nothing.
