@@ -112,6 +112,8 @@ private slots:
             QTest::keyClick(press.target, press.key);
             QTRY_COMPARE(responder.boxes().size(), 1);
             QCOMPARE(responder.boxes().at(0).text, press.box);
+            QCOMPARE(responder.boxes().at(0).parent, &w);
+            QVERIFY(!w.timer->isActive()); // nothing was sent
         }
         // Leaving the order field alone verifies nothing.
         ModalResponder responder;
