@@ -45,6 +45,15 @@ QNetworkReply *answered(const QByteArray &body, QNetworkReply::NetworkError erro
     return reply;
 }
 
+// Hands the window a pass for its inputs that must show without any box (a box nobody answers
+// would hang the test instead of failing it).
+void showPass(filehash &w, const QString &hash = kHashA, const QString &order = QStringLiteral("QV1"))
+{
+    ModalResponder responder;
+    w.finishedPostSlot(answered(kPass, QNetworkReply::NoError, hash, order));
+    QVERIFY2(responder.boxes().isEmpty(), qPrintable(responder.boxes().value(0).text));
+}
+
 void prepare(filehash &w)
 {
     w.leOrder->setText(QStringLiteral("QV1"));
@@ -130,7 +139,7 @@ private slots:
         QFETCH(QString, box);
         filehash w;
         prepare(w);
-        w.finishedPostSlot(answered(kPass));
+        showPass(w);
         QCOMPARE(panelState(w), QStringLiteral("pass"));
         QCOMPARE(w.leApplicant->text() + w.leTime->text() + w.leLocation->text(), QStringLiteral("ATD"));
         QCOMPARE(w.leChain->text(), kHashA);
@@ -194,7 +203,7 @@ private slots:
         choose(w, a);
         const QString sentHash = w.leHash->text();
         QCOMPARE(sentHash.size(), 64);
-        w.finishedPostSlot(answered(kPass, QNetworkReply::NoError, sentHash));
+        showPass(w, sentHash);
         QCOMPARE(panelState(w), QStringLiteral("pass"));
 
         // A second request for the same inputs is under way when they change.
@@ -223,7 +232,7 @@ private slots:
     {
         filehash w;
         prepare(w);
-        w.finishedPostSlot(answered(kPass));
+        showPass(w);
         for (QLineEdit *edit : {w.leFile, w.leApplicant, w.leTime, w.leLocation, w.leChain}) {
             const QString before = edit->text();
             QGuiApplication::clipboard()->setText(QStringLiteral("forged"));
@@ -356,7 +365,7 @@ private slots:
         QFETCH(bool, chosen);
         filehash w;
         prepare(w);
-        w.finishedPostSlot(answered(kPass));
+        showPass(w);
         ModalResponder responder;
         dropOn(w, urls);
         if (chosen) {
@@ -383,7 +392,7 @@ private slots:
         filehash w;
         w.leOrder->setText(QStringLiteral("QV7"));
         choose(w, evidence);
-        w.finishedPostSlot(answered(kPass, QNetworkReply::NoError, w.leHash->text(), QStringLiteral("QV7")));
+        showPass(w, w.leHash->text(), QStringLiteral("QV7"));
         QCOMPARE(panelState(w), QStringLiteral("pass"));
         for (const char *existing : {"", ".json", ".pdf"}) {
             for (const char *suffix : {".json", ".pdf"})
