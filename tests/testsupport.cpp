@@ -28,8 +28,7 @@ ModalResponder::ModalResponder(QMessageBox::StandardButton button) : ModalRespon
 
 ModalResponder::ModalResponder(Handler handler) : m_handler(std::move(handler))
 {
-    connect(&m_timer, &QTimer::timeout, this, &ModalResponder::poll);
-    m_timer.start(10);
+    QTimer::singleShot(10, this, &ModalResponder::poll);
 }
 
 void ModalResponder::answerBox(QMessageBox *box, QMessageBox::StandardButton button)
@@ -43,6 +42,9 @@ void ModalResponder::answerBox(QMessageBox *box, QMessageBox::StandardButton but
 
 void ModalResponder::poll()
 {
+    // A timer of its own for each poll: a handler that opens another box is polled inside it too,
+    // which a repeating timer would not do while its own slot runs.
+    QTimer::singleShot(10, this, &ModalResponder::poll);
     QWidget *modal = QApplication::activeModalWidget();
     if (!modal || !modal->isVisible() || m_done.contains(modal))
         return;

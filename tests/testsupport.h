@@ -38,7 +38,6 @@ public:
 private:
     void poll();
     Handler m_handler;
-    QTimer m_timer;
     QList<SeenBox> m_boxes;
     QList<QPointer<QWidget>> m_done;
 };
