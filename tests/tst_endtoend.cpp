@@ -9,6 +9,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 // The window as a user drives it, against the service program over real HTTPS: what the two must
 // agree on, from the request's keys to the answer's fields.
@@ -75,7 +76,9 @@ private slots:
         QTest::mouseClick(w.btnChoose, Qt::LeftButton);
         QCOMPARE(w.leFile->text(), path);
         QTest::mouseClick(w.btnCheck, Qt::LeftButton);
+        QVERIFY(w.timer->isActive() && w.timer->interval() == 50000); // running until the answer
         QTRY_VERIFY_WITH_TIMEOUT(w.imgResult->isVisible() || !responder.boxes().isEmpty(), 10000);
+        QVERIFY(!w.timer->isActive());
 
         if (outcome != QLatin1String("pass") && outcome != QLatin1String("fail")) {
             QCOMPARE(responder.boxes().size(), 1);

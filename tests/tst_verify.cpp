@@ -14,14 +14,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
-#include <QNetworkAccessManager>
 #include <QProgressDialog>
 #include <QPushButton>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <atomic>
 
 namespace
 {
@@ -154,35 +150,6 @@ private slots:
             if (box.contains(QLatin1Char('<')))
                 QCOMPARE(responder.boxes().at(0).format, Qt::PlainText);
         }
-    }
-
-    // The window's request goes out with the inputs on screen and keeps its timer until the answer.
-    void requestThroughWindow()
-    {
-        std::atomic<bool> release{false};
-        QByteArray received;
-        TestServer server([&](const std::string &, const std::string &, const std::string &body) {
-            received = QByteArray::fromStdString(body);
-            while (!release)
-                QThread::msleep(5);
-            return jsonAnswer(kPass);
-        });
-        setTestServiceBaseUrl(server.url());
-        filehash w;
-        w.show();
-        prepare(w);
-        w.cbType->setCurrentIndex(17);
-        QSignalSpy finished(w.netManager, &QNetworkAccessManager::finished);
-        ModalResponder responder;
-        QTest::mouseClick(w.btnCheck, Qt::LeftButton);
-        QVERIFY(w.timer->isActive());
-        QCOMPARE(w.timer->interval(), 50000);
-        QTRY_COMPARE(received, hashquery::body(QStringLiteral("QV1"), kHashA, 18));
-        release = true;
-        QVERIFY(finished.wait(20000));
-        QVERIFY(!w.timer->isActive());
-        QCOMPARE(panelState(w), QStringLiteral("pass"));
-        QVERIFY(responder.boxes().isEmpty());
     }
 
     void verdictBelongsToInputs_data()
