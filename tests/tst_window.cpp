@@ -24,7 +24,7 @@ private slots:
     void cleanup() { closeAllModals(); }
 
     // The layout as rules rather than coordinates: every control inside the background and clear
-    // of the others, each caption left of its field on the field's row.
+    // of the others, each caption left of its field on the field's row; and what shows at the start.
     void layout()
     {
         filehash w;
@@ -52,13 +52,7 @@ private slots:
                          caption->y() < row.second->geometry().bottom(),
                      row.first);
         }
-    }
-
-    void startupState()
-    {
-        filehash w;
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        // At the start: the inputs, empty, and no verdict.
         for (QWidget *hidden :
              std::initializer_list<QWidget *>{w.imgResult, w.labResult, w.labResultDesc, w.labApplicant,
                                               w.labChain, w.lePanel, w.leResultTitle, w.leHash, w.btnReceipt})
@@ -161,30 +155,25 @@ private slots:
         QTRY_VERIFY(w.isMinimized());
     }
 
-    void resourceLookup_data()
-    {
-        QTest::addColumn<QString>("holding"); // which of the three folders hold the images
-        QTest::addColumn<int>("found");       // -1: none
-        QTest::newRow("working directory first") << "abc" << 0;
-        QTest::newRow("beside the executable next") << "bc" << 1;
-        QTest::newRow("installed data last") << "c" << 2;
-        QTest::newRow("nowhere") << "" << -1;
-    }
+    // The working directory's "res" first, as the window has always looked; then beside the
+    // executable, then the installed data.
     void resourceLookup()
     {
-        QFETCH(QString, holding);
-        QFETCH(int, found);
-        QTemporaryDir dir;
-        QStringList folders;
-        for (const char *name : {"a", "b", "c"}) {
-            folders << dir.filePath(QLatin1String(name));
-            QVERIFY(QDir().mkpath(folders.last()));
-            if (holding.contains(QLatin1String(name)))
-                QVERIFY(!writeTestFile(folders.last(), QStringLiteral("bg.png"), "png").isEmpty());
-        }
-        QCOMPARE(findResourceFolder(folders), found < 0 ? QString() : folders.at(found));
-        // The working directory's "res" first, as the window has always looked.
         QCOMPARE(resourceFolders().value(0), QStringLiteral("res"));
+        for (const auto &[holding, found] : {std::pair<QLatin1String, int>{QLatin1String("abc"), 0},
+                                             {QLatin1String("bc"), 1},
+                                             {QLatin1String("c"), 2},
+                                             {QLatin1String(""), -1}}) {
+            QTemporaryDir dir;
+            QStringList folders;
+            for (const char *name : {"a", "b", "c"}) {
+                folders << dir.filePath(QLatin1String(name));
+                QVERIFY(QDir().mkpath(folders.last()));
+                if (QString(holding).contains(QLatin1String(name)))
+                    QVERIFY(!writeTestFile(folders.last(), QStringLiteral("bg.png"), "png").isEmpty());
+            }
+            QCOMPARE(findResourceFolder(folders), found < 0 ? QString() : folders.at(found));
+        }
     }
 
     // Without its images the window still opens, every control in place.
