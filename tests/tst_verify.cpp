@@ -334,8 +334,6 @@ private slots:
         QTest::newRow("one file") << QList<QUrl>{file} << true;
         QTest::newRow("two files") << QList<QUrl>{file, file} << false;
         QTest::newRow("a folder") << QList<QUrl>{QUrl::fromLocalFile(m_dir.path())} << false;
-        QTest::newRow("a web address")
-            << QList<QUrl>{QUrl(QStringLiteral("https://example.com/e.pdf"))} << false;
     }
     void drop()
     {

@@ -146,15 +146,6 @@ private slots:
         QCOMPARE(w.leOrder->text(), QStringLiteral("keep"));
     }
 
-    void minimise()
-    {
-        filehash w;
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
-        emit w.btnMin->clicked(false);
-        QTRY_VERIFY(w.isMinimized());
-    }
-
     // The working directory's "res" first, as the window has always looked; then beside the
     // executable, then the installed data.
     void resourceLookup()
