@@ -1,5 +1,4 @@
-// The reference service's HTTPS front in process, against clients that are slow, hostile or
-// many; and the process itself for what needs one: the stop on SIGTERM.
+// The service's HTTPS front in process against slow, hostile or many clients; the process for SIGTERM.
 
 #include "service/store.h"
 #include "testsupport.h"
@@ -9,59 +8,38 @@
 #include <openssl/ssl.h>
 
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <future>
-
 namespace
 {
 
-int connectTcp(quint16 port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    const timeval timeout{5, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
-    const sockaddr_in address{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
-    if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-// A blocking TLS client whose every read and write gives up after 5 s.
-class Client
-{
-public:
-    explicit Client(quint16 port, const char *ciphers = "", int maxVersion = 0)
-        : m_ctx(SSL_CTX_new(TLS_client_method())), m_fd(connectTcp(port))
+// A blocking client whose every read and write gives up after 5 s. Without tls it only connects and
+// send() writes raw bytes: a client that stalls before or in its TLS greeting.
+struct Client {
+    explicit Client(quint16 port, bool tls = true, const char *ciphers = "DEFAULT", int maxVersion = 0)
+        : ssl(SSL_new(SSL_CTX_new(TLS_client_method()))), fd(::socket(AF_INET, SOCK_STREAM, 0)), tls(tls)
     {
-        // The client offers what the server must refuse, to see it refused.
-        SSL_CTX_set_min_proto_version(m_ctx, TLS1_VERSION);
-        SSL_CTX_set_security_level(m_ctx, 0);
-        if (*ciphers)
-            SSL_CTX_set_cipher_list(m_ctx, ciphers);
-        SSL_CTX_set_max_proto_version(m_ctx, maxVersion);
-        m_ssl = SSL_new(m_ctx);
-        SSL_set_fd(m_ssl, m_fd);
-        m_ok = m_fd >= 0 && SSL_connect(m_ssl) == 1;
+        const timeval timeout{5, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+        // It offers what the server must refuse, to see it refused.
+        SSL_set_min_proto_version(ssl, TLS1_VERSION);
+        SSL_set_max_proto_version(ssl, maxVersion);
+        SSL_set_security_level(ssl, 0);
+        SSL_set_cipher_list(ssl, ciphers);
+        SSL_set_fd(ssl, fd);
+        const sockaddr_in address{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
+        ok = ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0 &&
+             (!tls || SSL_connect(ssl) == 1);
     }
-    ~Client()
-    {
-        SSL_free(m_ssl);
-        SSL_CTX_free(m_ctx);
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    bool connected() const { return m_ok; }
-    std::string cipher() const { return SSL_get_cipher_name(m_ssl); }
+    ~Client() { SSL_CTX_free(SSL_get_SSL_CTX(ssl)), SSL_free(ssl), ::close(fd); }
     bool send(const std::string &bytes)
     {
-        return m_ok && SSL_write(m_ssl, bytes.data(), static_cast<int>(bytes.size())) == int(bytes.size());
+        const int size = static_cast<int>(bytes.size());
+        return ok && (tls ? SSL_write(ssl, bytes.data(), size) : ::write(fd, bytes.data(), size)) == size;
     }
     // One whole answer (by its Content-Length), or what came before the connection ended.
     std::string answer()
@@ -76,30 +54,30 @@ public:
                 if (got.size() >= head + 4 + length)
                     return got.substr(0, head + 4 + length);
             }
-            const int n = m_ok ? SSL_read(m_ssl, buffer, sizeof buffer) : 0;
+            const int n = ok ? SSL_read(ssl, buffer, sizeof buffer) : 0;
             if (n <= 0)
                 return got;
             got.append(buffer, static_cast<std::size_t>(n));
         }
     }
     std::string exchange(const std::string &request) { return send(request) ? answer() : std::string(); }
+    // Whether the server closes (or resets) the connection within 5 s, whatever it sends first.
+    bool closed()
+    {
+        pollfd hangup{fd, POLLRDHUP, 0};
+        return ok && ::poll(&hangup, 1, 5000) == 1;
+    }
 
-private:
-    SSL_CTX *m_ctx;
-    SSL *m_ssl = nullptr;
-    int m_fd;
-    bool m_ok = false;
+    SSL *ssl;
+    int fd;
+    bool tls;
+    bool ok;
 };
 
 std::string post(const std::string &body, const std::string &extra = {})
 {
     return "POST " + std::string(VerifyPath) + " HTTP/1.1\r\nHost: localhost\r\n" + extra +
            "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-}
-
-int statusOf(const std::string &answer)
-{
-    return answer.compare(0, 7, "HTTP/1.") == 0 && answer.size() > 9 ? std::atoi(answer.c_str() + 9) : 0;
 }
 
 long rssKiB()
@@ -110,35 +88,18 @@ long rssKiB()
                : -1;
 }
 
-// Whether the peer has closed the connection (a read ends) within 5 s.
-bool closedByPeer(int fd)
+// 64 connections that stall: half one byte into the TLS greeting, half having sent part of
+// `request`. None if one could not.
+std::vector<std::unique_ptr<Client>> stall(quint16 port, const std::string &request)
 {
-    char buffer[4096];
-    ssize_t n;
-    while ((n = ::recv(fd, buffer, sizeof buffer, 0)) > 0) {
+    std::vector<std::unique_ptr<Client>> stalled(64);
+    for (std::size_t i = 0; i < stalled.size(); ++i) {
+        stalled[i] = std::make_unique<Client>(port, i % 2);
+        if (!stalled[i]->send(i % 2 ? request : "\x16"))
+            return {};
     }
-    return n == 0 || errno != EAGAIN;
+    return stalled;
 }
-
-// Connections that stall: 32 in the TLS greeting, 32 having sent part of `request`.
-struct Stalled {
-    Stalled(quint16 port, const std::string &request)
-    {
-        for (int i = 0; i < 32; ++i) {
-            greeting.push_back(connectTcp(port));
-            header.emplace_back(new Client(port));
-            ok = ok && ::send(greeting.back(), "\x16", 1, MSG_NOSIGNAL) == 1 && header.back()->send(request);
-        }
-    }
-    ~Stalled()
-    {
-        for (const int fd : greeting)
-            ::close(fd);
-    }
-    std::vector<int> greeting;
-    std::vector<std::unique_ptr<Client>> header;
-    bool ok = true;
-};
 
 } // namespace
 
@@ -150,6 +111,8 @@ class TestServiceHttp : public QObject
     std::string m_valid;                    // a verification body for it that passes
     std::mutex m_logMutex;
     std::string m_log; // what the servers logged
+
+    static int statusOf(const std::string &answer) { return answer.size() > 9 ? std::atoi(&answer[9]) : 0; }
 
     // The front on a free port answering from the store; gate, if set, holds each request.
     std::unique_ptr<TestServer> serve(ServerOptions options = {}, std::function<void()> gate = {})
@@ -201,22 +164,19 @@ private slots:
         };
         const std::string big(70 * 1024, 'a');
         const std::string get = "GET / HTTP/1.1\r\n", expect = "Expect: 100-continue\r\n";
-        const std::string verify = "POST " + std::string(VerifyPath) + " HTTP/1.1\r\n";
-        const std::string chunked = verify + "Transfer-Encoding: chunked\r\n\r\n";
-        row("verification", post(m_valid), 200, true);
+        const std::string chunked =
+            "POST " + std::string(VerifyPath) + " HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n";
         row("closing", post(m_valid, "Connection: close\r\n"), 200, false);
         row("unknown path", get + "Host: x\r\n\r\n", 404, true);
         row("body at the limit", post("{\"p\":\"" + std::string(64 * 1024 - 8, 'a') + "\"}"), 200, true);
         row("body over the limit", post(big), 413, false);
         row("chunked, over the limit", chunked + "11800\r\n" + big + "\r\n0\r\n\r\n", 413, false);
-        row("over the limit, expecting 100", verify + expect + "Content-Length: 70000\r\n\r\n", 413, false);
+        row("over the limit, expecting 100", post(big, expect), 413, false);
         row("expecting 100", post(m_valid, expect), 100, true);
         row("header over 8 KiB", get + "X: " + std::string(8 * 1024, 'a') + "\r\n\r\n", 400, false);
         // Floods: the server refuses early and stops reading, holding little of what was sent.
         row("1 MiB header line", get + "X: " + std::string(1 << 20, 'a'), 400, false);
-        row("many headers", get + QByteArray("X: a\r\n").repeated(1 << 18).toStdString(), 400, false);
         row("1 MiB chunk-size line", chunked + std::string(1 << 20, '0'), 400, false);
-        row("malformed request line", "GET\r\n\r\n", 400, false);
     }
     void requests()
     {
@@ -245,12 +205,12 @@ private slots:
         const auto row = [](const char *name, int version, const char *ciphers, const char *chosen) {
             QTest::newRow(name) << version << QByteArray(ciphers) << QByteArray(chosen);
         };
-        row("TLS 1.3", 0, "", "TLS_AES_256_GCM_SHA384");
+        row("TLS 1.3", 0, "DEFAULT", "TLS_AES_256_GCM_SHA384");
         row("server's order wins", TLS1_2_VERSION, "ECDHE-RSA-CHACHA20-POLY1305:ECDHE-RSA-AES128-GCM-SHA256",
             "ECDHE-RSA-AES128-GCM-SHA256");
         row("RSA key exchange", TLS1_2_VERSION, "AES128-GCM-SHA256", "");
         row("CBC", TLS1_2_VERSION, "ECDHE-RSA-AES256-SHA384", "");
-        row("TLS 1.1", TLS1_1_VERSION, "", "");
+        row("TLS 1.1", TLS1_1_VERSION, "DEFAULT", "");
     }
     void tlsPolicy()
     {
@@ -258,8 +218,8 @@ private slots:
         QFETCH(QByteArray, ciphers);
         QFETCH(QByteArray, chosen);
         const auto service = serve();
-        Client client(service->port(), ciphers.constData(), version);
-        QCOMPARE(client.connected() ? QByteArray::fromStdString(client.cipher()) : QByteArray(), chosen);
+        Client client(service->port(), true, ciphers.constData(), version);
+        QCOMPARE(client.ok ? QByteArray(SSL_get_cipher_name(client.ssl)) : QByteArray(), chosen);
     }
 
     void slowClients()
@@ -269,17 +229,15 @@ private slots:
         ServerOptions options;
         options.timeout = 1;
         const auto service = serve(options);
-        const Stalled stalled(service->port(), "P");
-        QVERIFY(stalled.ok);
+        const auto stalled = stall(service->port(), "P");
+        QVERIFY(!stalled.empty());
         QElapsedTimer timer;
         timer.start();
         QCOMPARE(statusOf(Client(service->port()).exchange(post(m_valid))), 200);
         QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
-        for (const int fd : stalled.greeting)
-            QVERIFY(closedByPeer(fd));
+        for (const auto &client : stalled)
+            QVERIFY(client->closed());
         QVERIFY(timer.elapsed() < 4000);
-        for (auto &client : stalled.header)
-            QCOMPARE(client->answer(), std::string());
         // At most a line a second: the 64 fall within one or two seconds.
         QTRY_COMPARE_WITH_TIMEOUT(dropped("request deadline passed").first, 64, 3000);
         QVERIFY(dropped("request deadline passed").second <= 2);
@@ -289,27 +247,24 @@ private slots:
     {
         // Two connections are being answered (held at the gate), one has sent nothing: the silent one
         // makes room for a new client, and once only answered ones are left, the next is turned away.
-        std::promise<void> release;
-        const std::shared_future<void> released = release.get_future().share();
-        std::atomic<int> held{0};
+        QSemaphore held, released;
         ServerOptions options;
         options.maxConnections = 3;
         options.threads = 4;
         const auto service = serve(options, [&] {
-            ++held;
-            released.wait_for(std::chrono::seconds(5));
+            held.release();
+            released.tryAcquire(1, 5000);
         });
-        const int idle = connectTcp(service->port());
+        Client idle(service->port(), false);
         Client a(service->port()), b(service->port());
         QVERIFY(a.send(post(m_valid)) && b.send(post(m_valid)));
-        QTRY_COMPARE_WITH_TIMEOUT(held.load(), 2, 5000);
+        QVERIFY(held.tryAcquire(2, 5000));
         Client newcomer(service->port());
         QVERIFY(newcomer.send(post(m_valid)));
-        QVERIFY(closedByPeer(idle));
-        ::close(idle);
-        QTRY_COMPARE_WITH_TIMEOUT(held.load(), 3, 5000);
-        QVERIFY(!Client(service->port()).connected());
-        release.set_value();
+        QVERIFY(idle.closed());
+        QVERIFY(held.tryAcquire(1, 5000));
+        QVERIFY(!Client(service->port()).ok);
+        released.release(3);
         for (Client *client : {&a, &b, &newcomer})
             QCOMPARE(statusOf(client->answer()), 200);
         QTRY_COMPARE_WITH_TIMEOUT(dropped("connection limit reached").first, 1, 3000);
@@ -318,12 +273,11 @@ private slots:
 
     void processStopsOnSignal()
     {
-        QTemporaryDir dir;
-        ServiceProcess service(dir.path());
+        ServiceProcess service(m_dir.path());
         QVERIFY(service.start());
         // Slow clients everywhere: in the greeting, in the body.
-        const Stalled stalled(service.port(), "POST / HTTP/1.1\r\nContent-Length: 100\r\n\r\n{");
-        QVERIFY(stalled.ok);
+        const auto stalled = stall(service.port(), "POST / HTTP/1.1\r\nContent-Length: 100\r\n\r\n{");
+        QVERIFY(!stalled.empty());
         QCOMPARE(statusOf(Client(service.port()).exchange("GET /x HTTP/1.1\r\n\r\n")), 404);
         QCOMPARE(::kill(static_cast<pid_t>(service.process().processId()), SIGTERM), 0);
         // Nothing was being answered: every connection closes at once, without waiting out the grace.
