@@ -259,15 +259,17 @@ sqlite3_stmt *EvidenceStore::borrowLookup(std::string *error)
     sqlite3 *db = nullptr;
     sqlite3_stmt *lookup = nullptr;
     const std::string sql = std::string(SelectColumns) + " WHERE order_no = ?";
+    const bool opened = sqlite3_open_v2(m_path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX,
+                                        nullptr) == SQLITE_OK;
+    // Before preparing: reading the schema may meet a writer too.
+    if (opened)
+        sqlite3_busy_timeout(db, ReaderBusyTimeoutMs);
     // Prepared once per connection: a lookup then only binds, steps and resets.
-    if (sqlite3_open_v2(m_path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) !=
-            SQLITE_OK ||
-        sqlite3_prepare_v2(db, sql.c_str(), -1, &lookup, nullptr) != SQLITE_OK) {
+    if (!opened || sqlite3_prepare_v2(db, sql.c_str(), -1, &lookup, nullptr) != SQLITE_OK) {
         *error = lastError(db, m_path);
         sqlite3_close(db);
         return nullptr;
     }
-    sqlite3_busy_timeout(db, ReaderBusyTimeoutMs);
     return lookup;
 }
 
