@@ -39,9 +39,9 @@ void logLine(const std::string &line)
         g_sink(line);
         return;
     }
-    std::fwrite(line.data(), 1, line.size(), stderr);
-    std::fputc('\n', stderr);
-    std::fflush(stderr);
+    // One write per line: stderr is unbuffered, and a line is logged for every request.
+    const std::string whole = line + '\n';
+    std::fwrite(whole.data(), 1, whole.size(), stderr);
 }
 
 void setLogSink(std::function<void(const std::string &)> sink)
