@@ -4,7 +4,9 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 struct sqlite3;
@@ -23,7 +25,7 @@ struct EvidenceRecord {
 // The evidence database (SQLite, rollback journal, so that a reader leaves no files behind).
 // find() may be called from many threads at once: each call borrows a connection of its own, with
 // its lookup prepared, from a small pool, so readers never wait for each other; the other calls are
-// for a single thread.
+// for a single thread. Records found are kept in memory for as long as the database has not changed.
 class EvidenceStore
 {
 public:
@@ -48,11 +50,16 @@ private:
     EvidenceStore(std::string path, sqlite3 *db);
     sqlite3_stmt *borrowLookup(std::string *error);
     void giveBack(sqlite3_stmt *lookup);
+    bool readChangeCounter(std::uint32_t *counter) const;
 
     std::string m_path;
     sqlite3 *m_db = nullptr; // the connection for insert() and list()
     std::mutex m_poolMutex;
     std::vector<sqlite3_stmt *> m_lookups; // each on a read-only connection of its own
+    int m_headerFd = -1;                   // the database file, for its change counter
+    std::shared_mutex m_foundMutex;
+    std::uint32_t m_foundCounter = 0; // the change counter the records below were read at or after
+    std::unordered_map<std::string, EvidenceRecord> m_found;
 };
 
 // A new order number: "QV", today's date (yyyyMMdd) and 13 characters of Crockford's base 32

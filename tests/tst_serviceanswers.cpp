@@ -8,6 +8,7 @@
 
 #include <QtTest>
 
+#include <sqlite3.h>
 #include <sys/stat.h>
 
 #ifdef __SANITIZE_ADDRESS__
@@ -174,6 +175,38 @@ private slots:
         QVERIFY(!reader->insert(&record, &error));
         reader.reset();
         QCOMPARE(QDir().entryList(QDir::Files), before);
+    }
+
+    // Records found are kept in memory: another writer's change to one (sqlite3 at the shell, say)
+    // must still be seen, in either journal mode.
+    void keptRecordsFollowTheDatabase_data()
+    {
+        QTest::addColumn<QByteArray>("journal");
+        QTest::newRow("rollback journal") << QByteArray("DELETE");
+        QTest::newRow("write-ahead log") << QByteArray("WAL");
+    }
+    void keptRecordsFollowTheDatabase()
+    {
+        QFETCH(QByteArray, journal);
+        std::string error;
+        QFile::remove(QStringLiteral("k.db"));
+        auto store = EvidenceStore::open("k.db", EvidenceStore::Mode::Create, &error);
+        EvidenceRecord record = Stored;
+        QVERIFY2(store && store->insert(&record, &error), error.c_str());
+        sqlite3 *other = nullptr;
+        QCOMPARE(sqlite3_open("k.db", &other), SQLITE_OK);
+        const auto run = [&](const QByteArray &sql) {
+            QCOMPARE(sqlite3_exec(other, sql.constData(), nullptr, nullptr, nullptr), SQLITE_OK);
+        };
+        run("PRAGMA journal_mode = " + journal);
+        EvidenceRecord found;
+        QCOMPARE(store->find(record.order, &found, &error), EvidenceStore::Lookup::Found);
+        run("UPDATE evidence SET user_name = 'changed'");
+        QCOMPARE(store->find(record.order, &found, &error), EvidenceStore::Lookup::Found);
+        QCOMPARE(found.user, std::string("changed"));
+        run("DELETE FROM evidence");
+        QCOMPARE(store->find(record.order, &found, &error), EvidenceStore::Lookup::NotFound);
+        sqlite3_close(other);
     }
 
     // The data tag: what follows "preserve --db p.db --user u --location l"; "pipe" is a FIFO.
