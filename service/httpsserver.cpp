@@ -3,13 +3,13 @@
 #include "service/tlscontext.h"
 
 #include <boost/asio/dispatch.hpp>
+#include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/signal_set.hpp>
 #include <boost/asio/ssl.hpp>
 #include <boost/asio/steady_timer.hpp>
-#include <boost/asio/strand.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/ssl.hpp>
@@ -64,13 +64,20 @@ struct HttpsServer::Core {
     std::atomic<bool> stopping{false};
     std::optional<ssl::context> tls;
 
-    net::io_context ioc;
-    tcp::acceptor acceptor{net::make_strand(ioc)};
+    // The acceptor, the timers and the signals have a loop of their own, so that nothing a
+    // connection does can hold up accepting, refusing at the cap or stopping. Each of the `threads`
+    // threads runs an event loop of its own, as nginx runs a worker per processor: connections are
+    // dealt to the loops in turn and stay on theirs, so that threads do not contend for one queue.
+    net::io_context ioc{1};
+    std::vector<std::unique_ptr<net::io_context>> loops;
+    std::size_t nextLoop = 0;
+    tcp::acceptor acceptor{ioc};
     net::steady_timer flushTimer{ioc};
     net::steady_timer stopTimer{ioc};
     std::optional<net::signal_set> signals;
     unsigned short port = 0;
 
+    net::io_context &dealLoop();
     void accept();
     void admit(tcp::socket socket);
     void flushLater();
@@ -405,9 +412,15 @@ std::string hostAndPort(const std::string &host, unsigned short port)
 
 } // namespace
 
+net::io_context &HttpsServer::Core::dealLoop()
+{
+    nextLoop = (nextLoop + 1) % loops.size();
+    return *loops[nextLoop];
+}
+
 void HttpsServer::Core::accept()
 {
-    acceptor.async_accept(net::make_strand(ioc), [this](beast::error_code ec, tcp::socket socket) {
+    acceptor.async_accept(dealLoop(), [this](beast::error_code ec, tcp::socket socket) {
         if (ec == net::error::operation_aborted || !acceptor.is_open())
             return;
         if (ec) {
@@ -574,9 +587,16 @@ void HttpsServer::run(RequestHandler handler)
     });
     core.flushLater();
     std::vector<std::thread> threads;
-    for (int i = 1; i < core.options.threads; ++i)
-        threads.emplace_back([&core] { core.ioc.run(); });
+    std::vector<net::executor_work_guard<net::io_context::executor_type>> idle;
+    for (int i = 0; i < core.options.threads; ++i) {
+        core.loops.push_back(std::make_unique<net::io_context>(1));
+        idle.push_back(net::make_work_guard(*core.loops.back()));
+        threads.emplace_back([loop = core.loops.back().get()] { loop->run(); });
+    }
+    // Returns once every connection is gone or the grace is over; the connections' loops end with it.
     core.ioc.run();
+    for (auto &loop : core.loops)
+        loop->stop();
     for (std::thread &t : threads)
         t.join();
     logLine(timestamp() + " stopped");

@@ -13,7 +13,7 @@ struct ServerOptions {
     int port = 8443; // 0: the system chooses; port() tells which
     std::string certPath;
     std::string keyPath;
-    int threads = 2;  // threads running the event loop; each serves many connections
+    int threads = 2;  // event loops serving the connections, each on a thread of its own
     int timeout = 10; // seconds for the TLS handshake, headers and body of a request together,
                       // and for the next request to arrive on a kept-alive connection
     int maxConnections = 256;
