@@ -68,9 +68,11 @@ struct HttpsServer::Core {
     // connection does can hold up accepting, refusing at the cap or stopping. Each of the `threads`
     // threads runs an event loop of its own, as nginx runs a worker per processor: connections are
     // dealt to the loops in turn and stay on theirs, so that threads do not contend for one queue.
-    net::io_context ioc{1};
+    // The loops are declared first so that they outlive `ioc`: an accept still pending there
+    // holds a socket that belongs to one of them.
     std::vector<std::unique_ptr<net::io_context>> loops;
     std::size_t nextLoop = 0;
+    net::io_context ioc{1};
     tcp::acceptor acceptor{ioc};
     net::steady_timer flushTimer{ioc};
     net::steady_timer stopTimer{ioc};
