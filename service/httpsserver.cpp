@@ -14,6 +14,10 @@
 #include <boost/beast/http.hpp>
 #include <boost/beast/ssl.hpp>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 #include <csignal>
 #include <list>
 #include <mutex>
@@ -557,6 +561,12 @@ bool HttpsServer::open(std::string *error)
         core.acceptor.close(ignored);
         return false;
     }
+    // Connections are handed over only once the client has spoken (its TLS greeting), within the
+    // deadline: a flood of connections that say nothing stays in the kernel instead of pushing real
+    // clients out of the cap before their greeting is read.
+    const int deferSeconds = core.options.timeout;
+    ::setsockopt(core.acceptor.native_handle(), IPPROTO_TCP, TCP_DEFER_ACCEPT, &deferSeconds,
+                 sizeof deferSeconds);
     core.port = core.acceptor.local_endpoint().port();
     return true;
 }

@@ -4,6 +4,7 @@
 #include "testsupport.h"
 
 #include <QtTest>
+#include <atomic>
 
 #include <openssl/ssl.h>
 
@@ -245,17 +246,24 @@ private slots:
 
     void connectionCap()
     {
-        // Two connections are being answered (held at the gate), one has sent nothing: the silent one
-        // makes room for a new client, and once only answered ones are left, the next is turned away.
+        // Two connections are being answered (held at the gate), one idles after its answer: the idle
+        // one makes room for a new client, and once only answered ones are left, the next is turned
+        // away. A connection that never speaks takes no room: it is not even handed over.
         QSemaphore held, released;
+        std::atomic<bool> gate{false};
         ServerOptions options;
         options.maxConnections = 3;
         options.threads = 4;
         const auto service = serve(options, [&] {
-            held.release();
-            released.tryAcquire(1, 5000);
+            if (gate) {
+                held.release();
+                released.tryAcquire(1, 5000);
+            }
         });
-        Client idle(service->port(), false);
+        Client silent(service->port(), false);
+        Client idle(service->port());
+        QCOMPARE(statusOf(idle.exchange(post(m_valid))), 200);
+        gate = true;
         Client a(service->port()), b(service->port());
         QVERIFY(a.send(post(m_valid)) && b.send(post(m_valid)));
         QVERIFY(held.tryAcquire(2, 5000));
