@@ -11,12 +11,8 @@
 #include <QLineEdit>
 #include <QNetworkAccessManager>
 #include <QRegularExpression>
-#include <QTemporaryFile>
-#include <QThread>
 
-#include <cstdio>
 #include <cstring>
-#include <unistd.h>
 
 ModalResponder::ModalResponder(QMessageBox::StandardButton button) : ModalResponder(Handler())
 {
@@ -184,20 +180,4 @@ qint64 FakeReply::readData(char *data, qint64 maxSize)
     memcpy(data, m_body.constData() + m_offset, size_t(n));
     m_offset += n;
     return n;
-}
-
-QByteArray captureStdout(const std::function<void()> &fn)
-{
-    QTemporaryFile sink;
-    if (!sink.open())
-        return QByteArray();
-    std::fflush(stdout);
-    const int saved = dup(1);
-    dup2(sink.handle(), 1);
-    fn();
-    std::fflush(stdout);
-    dup2(saved, 1);
-    close(saved);
-    sink.seek(0);
-    return sink.readAll();
 }

@@ -21,10 +21,9 @@ struct SeenBox {
     QWidget *parent = nullptr;
 };
 
-// Answers modal dialogs from inside the nested event loop that shows them, so the code under
-// test runs unchanged. Polls QApplication::activeModalWidget() every 10 ms while it lives.
-// The handler gets each new modal widget once; by default message boxes are answered with
-// `button` and recorded in boxes().
+// Answers modal dialogs from inside the nested event loop that shows them (polling every 10 ms),
+// so the code under test runs unchanged. The handler gets each new modal widget once; by default
+// message boxes are answered with `button` and recorded in boxes().
 class ModalResponder : public QObject
 {
 public:
@@ -42,11 +41,10 @@ private:
     QList<QPointer<QWidget>> m_done;
 };
 
-// If modal is a file dialog, picks `path` in it as a user would (typing it into the name field)
-// and accepts; returns false for any other widget.
+// Picks `path` in a file dialog as a user would, typing it; false if modal is no file dialog.
 bool pickInFileDialog(QWidget *modal, const QString &path);
 
-// Closes every modal widget left open (for cleanup(), so one failing test cannot hang the next).
+// For cleanup(): one failing test must not hang the next on a box left open.
 void closeAllModals();
 
 // The service's own HTTPS front on 127.0.0.1, on a port the system chooses, answering with the
@@ -54,8 +52,7 @@ void closeAllModals();
 class TestServer
 {
 public:
-    // certName: a certificate of the test certificate folder without ".pem" ("server", "wronghost",
-    // "selfsigned", "expired"); all use the key "server.key".
+    // certName: "server", "wronghost", "selfsigned" or "expired", all with the key "server.key".
     explicit TestServer(RequestHandler handler, const QString &certName = QStringLiteral("server"),
                         ServerOptions options = {});
     ~TestServer() { stop(); }
@@ -99,8 +96,7 @@ private:
     quint16 m_port = 0;
 };
 
-// A finished reply with a given body, error and announced length: for rules about replies that
-// need no socket.
+// A finished reply with a given body, error and announced length, for rules that need no socket.
 class FakeReply : public QNetworkReply
 {
 public:
@@ -119,13 +115,9 @@ private:
 // The test builds' service address: the window reads it at run time from here.
 void setTestServiceBaseUrl(const QString &baseUrl);
 
-// Runs fn and returns what it wrote to the process's standard output (file descriptor 1).
-QByteArray captureStdout(const std::function<void()> &fn);
-
 // Writes content to dir/name; returns the path, or an empty string if the write failed.
 QString writeTestFile(const QString &dir, const QString &name, const QByteArray &content);
 
-// Path of a file in the test certificate folder, and of a program the build made.
 QString testCertPath(const QString &fileName);
 QString builtProgram(const QString &name);
 
