@@ -11,7 +11,6 @@
 #include <QTimer>
 
 #include <functional>
-#include <memory>
 #include <thread>
 
 // A message box as the user saw it.
@@ -68,11 +67,6 @@ private:
     HttpsServer m_server;
     std::thread m_thread;
 };
-
-inline HttpAnswer jsonAnswer(std::string body)
-{
-    return {200, "application/json", std::move(body), {}, {}};
-}
 
 // The service program with a database of its own in `dir`.
 class ServiceProcess

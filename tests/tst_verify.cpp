@@ -145,6 +145,15 @@ private slots:
         QCOMPARE(panelState(w), QStringLiteral("pass"));
         QCOMPARE(w.leApplicant->text() + w.leTime->text() + w.leLocation->text(), QStringLiteral("ATD"));
         QCOMPARE(w.leChain->text(), kHashA);
+        // What the verdict shows came from the service or the digest: no key changes it.
+        QGuiApplication::clipboard()->setText(QStringLiteral("forged"));
+        for (QLineEdit *edit : {w.leFile, w.leApplicant, w.leTime, w.leLocation, w.leChain}) {
+            const QString before = edit->text();
+            QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+            QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+            QTest::keyClick(edit, Qt::Key_Backspace);
+            QCOMPARE(edit->text(), before);
+        }
 
         ModalResponder responder;
         w.finishedPostSlot(answered(body, QNetworkReply::NetworkError(error)));
@@ -198,24 +207,7 @@ private slots:
         w.finishedPostSlot(answered(kPass, QNetworkReply::NoError, sentHash));
         QCOMPARE(panelState(w), shown ? QStringLiteral("pass") : QStringLiteral("none"));
         QCOMPARE(responder.boxes().size(), shown ? 0 : 1);
-        if (!shown)
-            QCOMPARE(responder.boxes().at(0).text, u(u8"输入已更改，请重新验证"));
-    }
-
-    // What the verdict shows came from the service or the digest: no key changes it.
-    void verdictIsReadOnly()
-    {
-        filehash w;
-        prepare(w);
-        showPass(w);
-        for (QLineEdit *edit : {w.leFile, w.leApplicant, w.leTime, w.leLocation, w.leChain}) {
-            const QString before = edit->text();
-            QGuiApplication::clipboard()->setText(QStringLiteral("forged"));
-            QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
-            QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
-            QTest::keyClick(edit, Qt::Key_Backspace);
-            QCOMPARE(edit->text(), before);
-        }
+        QCOMPARE(responder.boxes().value(0).text, shown ? QString() : u(u8"输入已更改，请重新验证"));
     }
 
     // The time-out is told, and a late verdict still shows: behind the open box, and after it.
@@ -305,8 +297,7 @@ private slots:
         clock.start();
         QTest::mouseClick(w.btnChoose, Qt::LeftButton);
         QCOMPARE(responder.boxes().size(), box.isNull() ? 0 : 1);
-        if (!box.isNull())
-            QCOMPARE(responder.boxes().at(0).text, box);
+        QCOMPARE(responder.boxes().value(0).text, box);
         QCOMPARE(progressLabels.size(), progress ? 1 : 0);
         QVERIFY2(shownAfter < 2500, qPrintable(QString::number(shownAfter)));
         if (progress) // the size is known
