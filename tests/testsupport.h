@@ -3,7 +3,6 @@
 
 #include "service/httpsserver.h"
 
-#include <QList>
 #include <QMessageBox>
 #include <QNetworkReply>
 #include <QPointer>

@@ -106,6 +106,7 @@ private slots:
         QTest::newRow("no digest") << QByteArray(good).replace(kDigest.toLatin1(), "");
         QTest::newRow("a later version")
             << QByteArray(good).replace("\"formatVersion\": 1", "\"formatVersion\": 2");
+        QTest::newRow("no version") << QByteArray(good).replace("\"formatVersion\": 1,", "");
     }
     void notAReceipt()
     {
