@@ -23,17 +23,22 @@ class TestEndToEnd : public QObject
     ServiceProcess m_service{m_dir.path()};
     QString m_kept, m_changed; // orders of kept.pdf (type 1, unchanged) and changed.wav (type 5, changed)
 
+    // @url, @kept and @changed stand for the service and the two orders.
+    QString expanded(QString text) const
+    {
+        return text.replace(QLatin1String("@url"), m_service.url())
+            .replace(QLatin1String("@kept"), m_kept)
+            .replace(QLatin1String("@changed"), m_changed);
+    }
     // Starts filehash-verify in the test folder, args split at spaces and preceded by the service and its
-    // CA unless they name a service; @url, @kept and @changed stand for the service and the two orders.
+    // CA unless they name a service.
     void start(QProcess &p, QString args) const
     {
         if (!args.startsWith(QLatin1String("--service")))
             args.prepend(
                 QStringLiteral("--service @url --ca %1 ").arg(testCertPath(QStringLiteral("ca.pem"))));
-        args.replace(QLatin1String("@url"), m_service.url()).replace(QLatin1String("@kept"), m_kept);
         p.setWorkingDirectory(m_dir.path());
-        p.start(builtProgram(QStringLiteral("filehash-verify")),
-                args.replace(QLatin1String("@changed"), m_changed).split(QLatin1Char(' ')));
+        p.start(builtProgram(QStringLiteral("filehash-verify")), expanded(args).split(QLatin1Char(' ')));
     }
     // Runs it; returns its exit code (-1 when it did not end by itself) and what it wrote.
     std::pair<int, QByteArray> run(const QString &args) const
@@ -92,9 +97,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         w.cbType->setCurrentIndex(type - 1);
         QTest::mouseClick(w.leOrder, Qt::LeftButton);
-        QTest::keyClicks(
-            w.leOrder,
-            order.replace(QLatin1String("@kept"), m_kept).replace(QLatin1String("@changed"), m_changed));
+        QTest::keyClicks(w.leOrder, expanded(order));
         ModalResponder responder([&](QWidget *modal) {
             if (auto *box = qobject_cast<QMessageBox *>(modal))
                 responder.answerBox(box, QMessageBox::Ok);
