@@ -30,6 +30,10 @@ class filehash : public baseWnd
 public:
     explicit filehash(QWidget *parent = nullptr);
 
+    // Where verification requests go: an HTTPS origin without a trailing slash. main() hands in
+    // the address the build compiled in; nothing else may change it.
+    void setServiceBaseUrl(const QString &baseUrl) { serviceBaseUrl = baseUrl; }
+
     // Sends one verification request; its answer arrives through finishedPostSlot().
     void postHashQuery(QString order, QString hash, int type);
     // Shows the answer to a verification request and releases the reply.
@@ -95,6 +99,7 @@ private:
     // Path of one of the window's images.
     QString res(const QString &name) const;
 
+    QString serviceBaseUrl;
     QString resDir;                 // the folder the window's images were found in
     ReceiptFile chosen;             // the file in leFile as it was when its digest was taken
     std::optional<Receipt> receipt; // the verdict on screen, while there is one

@@ -1,6 +1,6 @@
 #include "app/filehash.h"
 #include "app/startup.h"
-#include "core/serviceconfig.h"
+#include "core/buildconfig.h"
 
 #include <QApplication>
 
@@ -12,9 +12,13 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     setApplicationIdentity();
     installQtTranslations(&app);
-    if (!installServiceCa(serviceCaPem()))
+    // Where the window verifies and whom it trusts are fixed by the build, never by the
+    // environment, a file or an argument.
+    const ServiceConfig service = builtInServiceConfig();
+    if (!installServiceCa(service.caPem))
         std::fprintf(stderr, "filehash: the built-in service CA holds no usable certificate\n");
     filehash window;
+    window.setServiceBaseUrl(service.baseUrl);
     window.show();
     return app.exec();
 }

@@ -1,6 +1,5 @@
 #include "app/filehash.h"
 #include "core/hashquery.h"
-#include "core/serviceconfig.h"
 #include "core/texts.h"
 
 #include <QLineEdit>
@@ -25,7 +24,7 @@ void filehash::ClickBtnCheck()
 
 void filehash::postHashQuery(QString order, QString hash, int type)
 {
-    hashquery::post(netManager, serviceBaseUrl(), order, hash, type);
+    hashquery::post(netManager, serviceBaseUrl, order, hash, type);
     timer->start(hashquery::kTimeoutMs);
 }
 

@@ -3,7 +3,6 @@
 #include "cli/casecsv.h"
 #include "cli/verifier.h"
 #include "core/receipt.h"
-#include "core/serviceconfig.h"
 #include "core/texts.h"
 
 #include <QCommandLineParser>
@@ -273,7 +272,7 @@ bool wantsReceipts(int argc, char **argv)
     return false;
 }
 
-int runVerifyCommand()
+int runVerifyCommand(const ServiceConfig &builtIn)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromLatin1(kDescription));
@@ -332,7 +331,7 @@ int runVerifyCommand()
         return checkReceipt(parser.value(check), files.first());
     }
 
-    QString baseUrl = serviceBaseUrl();
+    QString baseUrl = builtIn.baseUrl;
     if (parser.isSet(service)) {
         const QUrl url(parser.value(service), QUrl::StrictMode);
         if (!url.isValid() || url.scheme() != QLatin1String("https") || url.host().isEmpty() ||
@@ -343,7 +342,7 @@ int runVerifyCommand()
                 exitcode::kUsage);
         baseUrl = url.toString(QUrl::RemovePath | QUrl::StripTrailingSlash);
     }
-    QByteArray caPem = serviceCaPem();
+    QByteArray caPem = builtIn.caPem;
     if (parser.isSet(ca)) {
         QFile file(parser.value(ca));
         if (!file.open(QIODevice::ReadOnly))

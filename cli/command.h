@@ -1,6 +1,8 @@
 #ifndef FILEHASH_CLI_COMMAND_H
 #define FILEHASH_CLI_COMMAND_H
 
+#include "core/serviceconfig.h"
+
 #include <QStringList>
 
 // Exit codes of filehash-verify. A batch exits with the highest that occurred.
@@ -18,7 +20,8 @@ constexpr int kInterrupted = 130;
 // True when the arguments ask for receipts, which need a QGuiApplication to draw them.
 bool wantsReceipts(int argc, char **argv);
 
-// Runs filehash-verify with the application's arguments, inside its event loop.
-int runVerifyCommand();
+// Runs filehash-verify with the application's arguments, inside its event loop. builtIn is the
+// service the build compiled in, which --service and --ca replace.
+int runVerifyCommand(const ServiceConfig &builtIn);
 
 #endif

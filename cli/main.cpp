@@ -1,6 +1,7 @@
 // filehash-verify: verifies evidence files with the service from the command line, one file or a
 // whole case, on the window's own core.
 #include "cli/command.h"
+#include "core/buildconfig.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -46,5 +47,5 @@ int main(int argc, char *argv[])
     }
     QCoreApplication::setApplicationName(QStringLiteral("filehash-verify"));
     QCoreApplication::setApplicationVersion(QStringLiteral(FILEHASH_VERSION));
-    return runVerifyCommand();
+    return runVerifyCommand(builtInServiceConfig());
 }

@@ -1,21 +1,19 @@
-#ifndef FILEHASH_SERVICECONFIG_H
-#define FILEHASH_SERVICECONFIG_H
+#ifndef FILEHASH_CORE_SERVICECONFIG_H
+#define FILEHASH_CORE_SERVICECONFIG_H
 
 #include <QByteArray>
 #include <QString>
 
-// The service the window verifies with. Declared here, defined by a configuration library that the
-// executable links (fixed at build time for the shipped window).
+// Where verification requests go and which CAs, beside the system's, may sign the service's
+// certificate. The shipped window gets the values its build compiled in (core/buildconfig.h.in);
+// filehash-verify takes them as options; tests set them to their own servers.
+struct ServiceConfig {
+    QString baseUrl;  // an HTTPS origin without a trailing slash
+    QByteArray caPem; // may be empty
+};
 
-// Base URL of the verification service (an HTTPS origin, no trailing slash).
-QString serviceBaseUrl();
-
-// PEM text of extra CA certificates trusted for the service, fixed at build time; may be empty.
-QByteArray serviceCaPem();
-
-// Adds the CA certificates in pem (serviceCaPem() for the window) to the process's default TLS
-// configuration, beside the system's CAs. Returns false when a non-empty pem holds no usable
-// certificate (nothing is changed then).
+// Adds the CA certificates in pem to the process's default TLS configuration, beside the system's
+// CAs. Returns false when a non-empty pem holds no usable certificate (nothing is changed then).
 bool installServiceCa(const QByteArray &pem);
 
 #endif

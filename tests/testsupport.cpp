@@ -87,6 +87,12 @@ QString testCertPath(const QString &fileName)
     return QStringLiteral(FILEHASH_TEST_CERT_DIR) + QLatin1Char('/') + fileName;
 }
 
+QByteArray testCaPem()
+{
+    QFile file(testCertPath(QStringLiteral("ca.pem")));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 QString builtProgram(const QString &name)
 {
     return QStringLiteral(FILEHASH_BINARY_DIR) + QLatin1Char('/') + name;

@@ -105,13 +105,12 @@ private:
     qint64 m_offset = 0;
 };
 
-// The test builds' service address: the window reads it at run time from here.
-void setTestServiceBaseUrl(const QString &baseUrl);
-
 // Writes content to dir/name; returns the path, or an empty string if the write failed.
 QString writeTestFile(const QString &dir, const QString &name, const QByteArray &content);
 
 QString testCertPath(const QString &fileName);
+// The CA the build made for the tests' servers, as PEM.
+QByteArray testCaPem();
 QString builtProgram(const QString &name);
 
 #endif

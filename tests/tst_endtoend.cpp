@@ -59,7 +59,7 @@ class TestEndToEnd : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY(installServiceCa(serviceCaPem()));
+        QVERIFY(installServiceCa(testCaPem()));
         m_kept = m_service.preserve(writeTestFile(m_dir.path(), QStringLiteral("kept.pdf"), "kept"), 1,
                                     QString::fromUtf8(u8"张三"), QString::fromUtf8(u8"北京市 公证处"));
         m_changed = m_service.preserve(writeTestFile(m_dir.path(), QStringLiteral("changed.wav"), "before"),
@@ -67,7 +67,6 @@ private slots:
         QVERIFY(!m_kept.isEmpty() && !m_changed.isEmpty());
         writeTestFile(m_dir.path(), QStringLiteral("changed.wav"), "after");
         QVERIFY(m_service.start());
-        setTestServiceBaseUrl(m_service.url());
     }
     void cleanup() { closeAllModals(); }
 
@@ -93,6 +92,7 @@ private slots:
         QFETCH(QString, outcome);
         const QString path = m_dir.filePath(file);
         filehash w;
+        w.setServiceBaseUrl(m_service.url());
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         w.cbType->setCurrentIndex(type - 1);

@@ -34,7 +34,7 @@ private slots:
     void initTestCase()
     {
         qRegisterMetaType<QNetworkReply *>();
-        QVERIFY(installServiceCa(serviceCaPem()));
+        QVERIFY(installServiceCa(testCaPem()));
     }
 
     void answer_data(); // below: moc cannot read raw strings inside the class

@@ -113,7 +113,7 @@ class TestVerify : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase() { QVERIFY(installServiceCa(serviceCaPem())); }
+    void initTestCase() { QVERIFY(installServiceCa(testCaPem())); }
     void cleanup() { closeAllModals(); }
 
     void verdict_data()
