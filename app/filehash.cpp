@@ -30,15 +30,6 @@ QFont yaHei(int pointSize)
     return QFont(QStringLiteral("Microsoft YaHei"), pointSize);
 }
 
-int textWidth(const QFontMetrics &metrics, const QString &text)
-{
-#if QT_VERSION >= QT_VERSION_CHECK(5, 11, 0)
-    return metrics.horizontalAdvance(text);
-#else
-    return metrics.width(text);
-#endif
-}
-
 // A label whose position is derived from its text's width in the default font (the font a new
 // label inherits, before its own font is applied).
 QLabel *placedLabel(QWidget *parent, const char *gbTextBytes, const QFont &font, int right, int y,
@@ -47,7 +38,7 @@ QLabel *placedLabel(QWidget *parent, const char *gbTextBytes, const QFont &font,
     auto *label = new QLabel(parent);
     label->setObjectName(name);
     const QString text = gbText(gbTextBytes);
-    const int w = textWidth(QFontMetrics(label->font()), text);
+    const int w = QFontMetrics(label->font()).horizontalAdvance(text);
     label->setText(text);
     label->setFont(font);
     label->move(right - w, y);
@@ -76,21 +67,38 @@ filehash::filehash(QWidget *parent) : baseWnd(parent)
     }
     setBackground(res(QStringLiteral("bg.png")).toUtf8().constData());
     const int W = backgroundSize().width();
-    const int M = W / 2;
     setDragArea(0, 0, W, kDragBandHeight);
 
     for (int code = 1; code <= texts::kTypeCount; ++code)
         typeNames.insert(code, gbText(texts::kTypeNames[code - 1]));
     typeCode = 1;
 
-    const QFont fieldFont = yaHei(10);
-    const QFont captionFont = yaHei(12);
-    const QFont titleFont = yaHei(16);
+    buildTitleBand(W);
+    buildInputs(W / 2);
 
+    netManager = new QNetworkAccessManager(this);
+    connect(netManager, SIGNAL(finished(QNetworkReply *)), this, SLOT(finishedPostSlot(QNetworkReply *)));
+    timer = new QTimer(this);
+    connect(timer, SIGNAL(timeout()), this, SLOT(onTimeout()));
+    connect(btnCheck, SIGNAL(clicked()), this, SLOT(ClickBtnCheck()));
+    connect(btnChoose, SIGNAL(clicked()), this, SLOT(ClickBtnChoose()));
+
+    buildResultPanel(W / 2);
+
+    setAcceptDrops(true);
+    // A file dropped on the order field is chosen, not typed into it.
+    leOrder->setAcceptDrops(false);
+
+    setUpKeyboardAndReaders();
+}
+
+// The window's own buttons, the logo and the heading, on the band that drags the window.
+void filehash::buildTitleBand(int width)
+{
     btnClose = new cButton(imgBg);
     btnClose->setObjectName(QStringLiteral("btnClose"));
     btnClose->setImage(res(QStringLiteral("btn_close")));
-    btnClose->move(W - 10 - btnClose->width(), 10);
+    btnClose->move(width - 10 - btnClose->width(), 10);
     connect(btnClose, &QAbstractButton::clicked, this, &filehash::onClickBtnClose);
 
     btnMin = new cButton(imgBg);
@@ -104,6 +112,23 @@ filehash::filehash(QWidget *parent) : baseWnd(parent)
     imgLogo->setImage(res(QStringLiteral("logo.png")), 1.0f);
     imgLogo->move(15, 10);
 
+    auto *labTitle = new QLabel(imgBg);
+    labTitle->setObjectName(QStringLiteral("labTitle"));
+    const QString title = gbText(texts::kTitle);
+    const int w = QFontMetrics(labTitle->font()).horizontalAdvance(title);
+    labTitle->setText(title);
+    labTitle->setFont(yaHei(16));
+    const int h = QFontMetrics(labTitle->font()).height();
+    QPalette palette = labTitle->palette();
+    palette.setBrush(QPalette::All, QPalette::WindowText, QBrush(Qt::white));
+    labTitle->setPalette(palette);
+    labTitle->move(width / 2 - w / 2, 55 - h / 2);
+}
+
+// The evidence type, the order number, the file and the two buttons, with their captions.
+void filehash::buildInputs(int M)
+{
+    const QFont fieldFont = yaHei(10);
     cbType = new QComboBox(imgBg);
     cbType->setObjectName(QStringLiteral("cbType"));
     cbType->setFixedSize(300, 30);
@@ -137,41 +162,25 @@ filehash::filehash(QWidget *parent) : baseWnd(parent)
     btnCheck->setStyleSheet(QStringLiteral("QPushButton{background-color: rgb(30, 144, 255);color:white}"
                                            "QPushButton:focus{border:2px solid rgb(10, 38, 92)}"));
 
+    const QFont captionFont = yaHei(12);
     placedLabel(imgBg, texts::kTypeCaption, captionFont, M - 155, 140, QStringLiteral("labTypeCaption"));
     placedLabel(imgBg, texts::kOrderCaption, captionFont, M - 159, 190, QStringLiteral("labOrderCaption"));
     placedLabel(imgBg, texts::kFileCaption, captionFont, M - 155, 240, QStringLiteral("labFileCaption"));
-    {
-        auto *labTitle = new QLabel(imgBg);
-        labTitle->setObjectName(QStringLiteral("labTitle"));
-        const QString title = gbText(texts::kTitle);
-        const int w = textWidth(QFontMetrics(labTitle->font()), title);
-        labTitle->setText(title);
-        labTitle->setFont(titleFont);
-        const int h = QFontMetrics(labTitle->font()).height();
-        QPalette palette = labTitle->palette();
-        palette.setBrush(QPalette::All, QPalette::WindowText, QBrush(Qt::white));
-        labTitle->setPalette(palette);
-        labTitle->move(M - w / 2, 55 - h / 2);
-    }
+}
 
-    netManager = new QNetworkAccessManager(this);
-    connect(netManager, SIGNAL(finished(QNetworkReply *)), this, SLOT(finishedPostSlot(QNetworkReply *)));
-    timer = new QTimer(this);
-    connect(timer, SIGNAL(timeout()), this, SLOT(onTimeout()));
-
-    connect(btnCheck, SIGNAL(clicked()), this, SLOT(ClickBtnCheck()));
-    connect(btnChoose, SIGNAL(clicked()), this, SLOT(ClickBtnChoose()));
-
-    // The result panel, bottom layer first: later siblings are drawn above the frame.
+// The verdict: frame, heading, image, explanation, the record rows of a pass and the receipt
+// button, all hidden until an answer comes. Bottom layer first: later siblings are drawn above the
+// frame.
+void filehash::buildResultPanel(int M)
+{
+    const QFont fieldFont = yaHei(10);
     lePanel = fixedLineEdit(imgBg, QStringLiteral("lePanel"), 630, 210, M - 290, 350);
     lePanel->setFocusPolicy(Qt::NoFocus);
-    lePanel->hide();
     leResultTitle = fixedLineEdit(imgBg, QStringLiteral("leResultTitle"), 100, 30, M - 260, 335);
     leResultTitle->setFont(fieldFont);
     leResultTitle->setStyleSheet(
         QStringLiteral("QLineEdit{border-width:0;border-style:outset;qproperty-alignment:AlignHCenter;}"));
     leResultTitle->setFocusPolicy(Qt::NoFocus);
-    leResultTitle->hide();
     const QString valueStyle = QStringLiteral("QLineEdit{border-width:0;border-style:outset}");
     QLineEdit **values[] = {&leApplicant, &leTime, &leLocation, &leChain};
     const char *valueNames[] = {"leApplicant", "leTime", "leLocation", "leChain"};
@@ -184,29 +193,22 @@ filehash::filehash(QWidget *parent) : baseWnd(parent)
         *values[row] = edit;
     }
 
-    labResult = placedLabel(imgBg, texts::kPassHeading, titleFont, M + 50, 360, QStringLiteral("labResult"));
+    labResult = placedLabel(imgBg, texts::kPassHeading, yaHei(16), M + 50, 360, QStringLiteral("labResult"));
     labResult->setStyleSheet(QStringLiteral("color:green"));
-    labResult->hide();
     labResultDesc =
-        placedLabel(imgBg, texts::kPassDesc, captionFont, M + 185, 400, QStringLiteral("labResultDesc"));
+        placedLabel(imgBg, texts::kPassDesc, yaHei(12), M + 185, 400, QStringLiteral("labResultDesc"));
     labResultDesc->setStyleSheet(QStringLiteral("color:green"));
-    labResultDesc->hide();
     labApplicant =
         placedLabel(imgBg, texts::kApplicant, fieldFont, M - 200, 435, QStringLiteral("labApplicant"));
-    labApplicant->hide();
     labLocation =
         placedLabel(imgBg, texts::kLocationInfo, fieldFont, M - 200, 495, QStringLiteral("labLocation"));
-    labLocation->hide();
     labTime = placedLabel(imgBg, texts::kTimeInfo, fieldFont, M - 200, 465, QStringLiteral("labTime"));
-    labTime->hide();
     labChain = placedLabel(imgBg, texts::kChain, fieldFont, M - 200, 525, QStringLiteral("labChain"));
-    labChain->hide();
 
     imgResult = new cImg(imgBg);
     imgResult->setObjectName(QStringLiteral("imgResult"));
     imgResult->setImage(res(QStringLiteral("dui.png")), 1.0f);
     imgResult->move(M - 130, 360);
-    imgResult->hide();
 
     // Part of the panel, so it never outlives it on screen: in the frame's free right-hand part,
     // between the verdict's lines and the chain line.
@@ -216,14 +218,14 @@ filehash::filehash(QWidget *parent) : baseWnd(parent)
     btnReceipt->setCursor(Qt::ArrowCursor); // not the frame's text cursor
     btnReceipt->setFixedSize(130, 30);
     btnReceipt->move(M + 190 - lePanel->x(), 455 - lePanel->y());
-    btnReceipt->hide();
     connect(btnReceipt, &QAbstractButton::clicked, this, [this] { saveReceiptAs(); });
 
-    setAcceptDrops(true);
-    // A file dropped on the order field is chosen, not typed into it.
-    leOrder->setAcceptDrops(false);
-
-    setUpKeyboardAndReaders();
+    panelParts = {{lePanel, false},       {leResultTitle, false}, {imgResult, false},   {labResult, false},
+                  {labResultDesc, false}, {btnReceipt, false},    {labApplicant, true}, {labTime, true},
+                  {labLocation, true},    {labChain, true},       {leApplicant, true},  {leTime, true},
+                  {leLocation, true},     {leChain, true}};
+    for (const PanelPart &part : panelParts)
+        part.widget->hide();
 }
 
 void filehash::setUpKeyboardAndReaders()
@@ -270,12 +272,16 @@ QString filehash::res(const QString &name) const
     return resDir + QLatin1Char('/') + name;
 }
 
+void filehash::showPanel(bool pass)
+{
+    for (const PanelPart &part : panelParts)
+        part.widget->setVisible(pass || !part.passOnly);
+}
+
 void filehash::hidePanel()
 {
-    for (QWidget *w : std::initializer_list<QWidget *>{imgResult, labResult, labResultDesc, labApplicant,
-                                                       labLocation, labTime, labChain, lePanel, leResultTitle,
-                                                       leApplicant, leTime, leLocation, leChain, btnReceipt})
-        w->hide();
+    for (const PanelPart &part : panelParts)
+        part.widget->hide();
     receipt.reset();
 }
 

@@ -6,6 +6,7 @@
 
 #include <QMap>
 #include <QString>
+#include <QVector>
 
 #include <optional>
 
@@ -84,11 +85,17 @@ protected:
     void dropEvent(QDropEvent *event) override;
 
 private:
+    // The three areas of the window, built in this order by the constructor.
+    void buildTitleBand(int width);
+    void buildInputs(int middle);
+    void buildResultPanel(int middle);
     // Hashes the chosen file off the GUI thread, with a progress dialog for long files.
     void digestChosenFile(const QString &path);
     void showPassPanel(const QString &userName, const QString &optTime, const QString &deviceInfo,
                        const QString &chain);
     void showFailPanel();
+    // Shows the result panel's widgets for a pass or for a fail (which has no record rows).
+    void showPanel(bool pass);
     // Hides every widget of the result panel.
     void hidePanel();
     void setUpKeyboardAndReaders();
@@ -99,6 +106,12 @@ private:
     // Path of one of the window's images.
     QString res(const QString &name) const;
 
+    // Every widget of the result panel, and whether it belongs to a pass's record rows only.
+    struct PanelPart {
+        QWidget *widget;
+        bool passOnly;
+    };
+    QVector<PanelPart> panelParts;
     QString serviceBaseUrl;
     QString resDir;                 // the folder the window's images were found in
     ReceiptFile chosen;             // the file in leFile as it was when its digest was taken

@@ -64,12 +64,7 @@ void filehash::handleHashReply(QNetworkReply *reply)
 void filehash::showPassPanel(const QString &userName, const QString &optTime, const QString &deviceInfo,
                              const QString &chain)
 {
-    imgResult->setVisible(true);
     imgResult->setImage(res(QStringLiteral("dui.png")), 1.0f);
-    for (QWidget *w : std::initializer_list<QWidget *>{labResult, labResultDesc, labApplicant, labLocation,
-                                                       labTime, labChain, leApplicant, leResultTitle, lePanel,
-                                                       leChain, leTime, leLocation})
-        w->setVisible(true);
     labResult->setText(gbText(texts::kPassHeading));
     labResult->setStyleSheet(QStringLiteral("color:green"));
     leResultTitle->setText(gbText(texts::kResultTitle));
@@ -79,25 +74,16 @@ void filehash::showPassPanel(const QString &userName, const QString &optTime, co
     leChain->setText(chain);
     leTime->setText(optTime);
     leLocation->setText(deviceInfo);
-    btnReceipt->setVisible(true);
+    showPanel(true);
 }
 
 void filehash::showFailPanel()
 {
     imgResult->setImage(res(QStringLiteral("cuo.png")), 1.0f);
-    imgResult->setVisible(true);
-    labResult->setVisible(true);
-    labResultDesc->setVisible(true);
-    for (QWidget *w : std::initializer_list<QWidget *>{labApplicant, labLocation, labTime, labChain})
-        w->setVisible(false);
-    lePanel->setVisible(true);
-    leResultTitle->setVisible(true);
-    for (QLineEdit *e : {leApplicant, leChain, leTime, leLocation})
-        e->setVisible(false);
     leResultTitle->setText(gbText(texts::kResultTitle));
     labResult->setText(gbText(texts::kFailHeading));
     labResult->setStyleSheet(QStringLiteral("color:red"));
     labResultDesc->setText(gbText(texts::kFailDesc));
     labResultDesc->setStyleSheet(QStringLiteral("color:red"));
-    btnReceipt->setVisible(true);
+    showPanel(false);
 }
