@@ -18,7 +18,7 @@ namespace digest_detail
 // A regular file is read by a second thread into a ring of blocks while the calling thread hashes
 // the one before, so that the hash, the slowest part, never waits for the kernel's copy.
 // bench/README.md has the figures behind the block size and the number of blocks.
-constexpr qint64 kBlockSize = 1024 * 1024;
+constexpr qint64 kBlockSize = digestBlockSize();
 // The reader fills a block kReadSize at a time, as fast as in one piece, so that a stop is seen
 // after one small read. Pipes, devices and the portable code read kReadSize at a time into one
 // buffer, which stays in the core's cache between the copy and the hash.

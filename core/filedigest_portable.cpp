@@ -58,8 +58,3 @@ FileDigest digestFile(const QString &path, const DigestProgress &progress)
 {
     return digestPortable(path, progress);
 }
-
-qint64 digestBlockSize()
-{
-    return kBlockSize;
-}

@@ -306,8 +306,3 @@ FileDigest digestFile(const QString &path, const DigestProgress &progress)
 {
     return digestPosix(path, progress);
 }
-
-qint64 digestBlockSize()
-{
-    return kBlockSize;
-}

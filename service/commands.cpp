@@ -26,6 +26,20 @@
 namespace
 {
 
+// Empty when path names a regular file (after links), else why it cannot be preserved.
+std::string notRegularFile(const std::string &path)
+{
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0)
+        return errno == ENOENT ? "no such file" : std::strerror(errno);
+    if (S_ISDIR(st.st_mode))
+        return "is a directory";
+    // A pipe, a device or a socket has no end to digest, or none that stays the same.
+    if (!S_ISREG(st.st_mode))
+        return "not a regular file";
+    return {};
+}
+
 enum ExitCode { Success = 0, Failure = 1, UsageError = 2 };
 
 const char Usage[] = "usage:\n"
@@ -231,19 +245,6 @@ int list(const std::vector<std::string> &args)
 }
 
 } // namespace
-
-std::string notRegularFile(const std::string &path)
-{
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0)
-        return errno == ENOENT ? "no such file" : std::strerror(errno);
-    if (S_ISDIR(st.st_mode))
-        return "is a directory";
-    // A pipe, a device or a socket has no end to digest, or none that stays the same.
-    if (!S_ISREG(st.st_mode))
-        return "not a regular file";
-    return {};
-}
 
 namespace
 {

@@ -7,7 +7,4 @@
 // `list` shows the records, `serve` answers the tool over HTTPS. Returns the exit code.
 int runCommand(int argc, char *argv[]);
 
-// Empty when path names a regular file (after links), else why it cannot be preserved.
-std::string notRegularFile(const std::string &path);
-
 #endif

@@ -10,12 +10,13 @@
 #include <cstdio>
 #include <cstring>
 
+namespace
+{
+
+// TLS 1.2 suites offered: ECDHE key exchange with AEAD ciphers only, in the server's order.
 const char Tls12Ciphers[] = "ECDHE-ECDSA-AES128-GCM-SHA256:ECDHE-RSA-AES128-GCM-SHA256:"
                             "ECDHE-ECDSA-AES256-GCM-SHA384:ECDHE-RSA-AES256-GCM-SHA384:"
                             "ECDHE-ECDSA-CHACHA20-POLY1305:ECDHE-RSA-CHACHA20-POLY1305";
-
-namespace
-{
 
 std::string opensslErrors()
 {
