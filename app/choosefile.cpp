@@ -121,6 +121,9 @@ void filehash::digestChosenFile(const QString &path)
         hidePanel();
         chosen = {path, result.bytes, QFileInfo(path).lastModified()};
         leFile->setText(path);
+        // The start of the path shows, and all of it in the tooltip, as text, never markup.
+        leFile->setCursorPosition(0);
+        leFile->setToolTip(QStringLiteral("<p style=\"white-space:pre\">%1</p>").arg(path.toHtmlEscaped()));
         leHash->setText(result.hex);
         break;
     case FileDigest::Status::Empty:

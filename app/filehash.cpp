@@ -30,6 +30,19 @@ QFont yaHei(int pointSize)
     return QFont(QStringLiteral("Microsoft YaHei"), pointSize);
 }
 
+// A button in the verify button's colours, with a dark ring when it has the keyboard's focus.
+// A style sheet background shows only with a border of the style sheet's own.
+const char kCheckStyle[] = "QPushButton{background-color: rgb(30, 144, 255);color:white;"
+                           "border:1px solid rgb(24, 116, 205);border-radius:2px}"
+                           "QPushButton:pressed{background-color: rgb(24, 116, 205)}"
+                           "QPushButton:focus{border:2px solid rgb(10, 38, 92)}";
+// The receipt button: plain, and as plainly focused as the verify button.
+const char kReceiptStyle[] = "QPushButton{background-color: white;color:black;"
+                             "border:1px solid rgb(160, 160, 160);border-radius:2px}"
+                             "QPushButton:hover{background-color: rgb(232, 242, 255)}"
+                             "QPushButton:pressed{background-color: rgb(208, 228, 255)}"
+                             "QPushButton:focus{border:2px solid rgb(10, 38, 92)}";
+
 // A label whose position is derived from its text's width in the default font (the font a new
 // label inherits, before its own font is applied).
 QLabel *placedLabel(QWidget *parent, const char *gbTextBytes, const QFont &font, int right, int y,
@@ -128,7 +141,7 @@ void filehash::buildTitleBand(int width)
 // The evidence type, the order number, the file and the two buttons, with their captions.
 void filehash::buildInputs(int M)
 {
-    const QFont fieldFont = yaHei(10);
+    const QFont fieldFont = filehash::inputFont();
     cbType = new QComboBox(imgBg);
     cbType->setObjectName(QStringLiteral("cbType"));
     cbType->setFixedSize(300, 30);
@@ -159,8 +172,7 @@ void filehash::buildInputs(int M)
     btnCheck->setFixedSize(150, 30);
     btnCheck->move(M - 75, 290);
     // The focus mark: with a style sheet the style draws none of its own.
-    btnCheck->setStyleSheet(QStringLiteral("QPushButton{background-color: rgb(30, 144, 255);color:white}"
-                                           "QPushButton:focus{border:2px solid rgb(10, 38, 92)}"));
+    btnCheck->setStyleSheet(QString::fromLatin1(kCheckStyle));
 
     const QFont captionFont = yaHei(12);
     placedLabel(imgBg, texts::kTypeCaption, captionFont, M - 155, 140, QStringLiteral("labTypeCaption"));
@@ -173,7 +185,7 @@ void filehash::buildInputs(int M)
 // frame.
 void filehash::buildResultPanel(int M)
 {
-    const QFont fieldFont = yaHei(10);
+    const QFont fieldFont = filehash::inputFont();
     lePanel = fixedLineEdit(imgBg, QStringLiteral("lePanel"), 630, 210, M - 290, 350);
     lePanel->setFocusPolicy(Qt::NoFocus);
     leResultTitle = fixedLineEdit(imgBg, QStringLiteral("leResultTitle"), 100, 30, M - 260, 335);
@@ -217,6 +229,7 @@ void filehash::buildResultPanel(int M)
     btnReceipt->setFont(fieldFont);
     btnReceipt->setCursor(Qt::ArrowCursor); // not the frame's text cursor
     btnReceipt->setFixedSize(130, 30);
+    btnReceipt->setStyleSheet(QString::fromLatin1(kReceiptStyle));
     btnReceipt->move(M + 190 - lePanel->x(), 455 - lePanel->y());
     connect(btnReceipt, &QAbstractButton::clicked, this, [this] { saveReceiptAs(); });
 
@@ -265,6 +278,11 @@ void filehash::setUpKeyboardAndReaders()
     leTime->setAccessibleName(caption(texts::kTimeInfo));
     leLocation->setAccessibleName(caption(texts::kLocationInfo));
     leChain->setAccessibleName(caption(texts::kChain));
+}
+
+QFont filehash::inputFont()
+{
+    return yaHei(10);
 }
 
 QString filehash::res(const QString &name) const

@@ -94,6 +94,8 @@ private:
     void showPassPanel(const QString &userName, const QString &optTime, const QString &deviceInfo,
                        const QString &chain);
     void showFailPanel();
+    // The verdict's heading and explanation, in the verdict's colour.
+    void showVerdictTexts(const char *heading, const char *description, const QString &style);
     // Shows the result panel's widgets for a pass or for a fail (which has no record rows).
     void showPanel(bool pass);
     // Hides every widget of the result panel.
@@ -103,6 +105,8 @@ private:
     void saveReceiptAs();
     // A message box whose text is never read as rich text.
     void showPlainInfo(const QString &text);
+    // The font of the input and value fields.
+    static QFont inputFont();
     // Path of one of the window's images.
     QString res(const QString &name) const;
 
@@ -113,6 +117,7 @@ private:
     };
     QVector<PanelPart> panelParts;
     QString serviceBaseUrl;
+    QString receiptFolder;          // where the save dialog for receipts starts
     QString resDir;                 // the folder the window's images were found in
     ReceiptFile chosen;             // the file in leFile as it was when its digest was taken
     std::optional<Receipt> receipt; // the verdict on screen, while there is one

@@ -1,4 +1,5 @@
 #include "app/filehash.h"
+#include "app/resources.h"
 #include "app/startup.h"
 #include "core/buildconfig.h"
 
@@ -17,6 +18,8 @@ int main(int argc, char *argv[])
     const ServiceConfig service = builtInServiceConfig();
     if (!installServiceCa(service.caPem))
         std::fprintf(stderr, "filehash: the built-in service CA holds no usable certificate\n");
+    if (!ensurePictures(resourceFolders()))
+        return 1;
     filehash window;
     window.setServiceBaseUrl(service.baseUrl);
     window.show();

@@ -2,10 +2,12 @@
 #include "core/texts.h"
 #include "report/receiptpdf.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QStandardPaths>
 
 void filehash::saveReceiptAs()
 {
@@ -13,7 +15,14 @@ void filehash::saveReceiptAs()
         return;
     // The verdict may leave the screen while the dialog is open; what is saved is what was shown.
     const Receipt r = *receipt;
-    const QString proposed = QFileInfo(r.filePath).absolutePath() + QLatin1Char('/') + receiptBaseName(r);
+    // Never the evidence's own folder unless the user goes there: it may be a read-only copy, or
+    // sit behind a write blocker, and a record does not belong beside what it records.
+    if (receiptFolder.isEmpty() || !QFileInfo(receiptFolder).isDir()) {
+        receiptFolder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        if (!QFileInfo(receiptFolder).isDir())
+            receiptFolder = QDir::homePath();
+    }
+    const QString proposed = receiptFolder + QLatin1Char('/') + receiptBaseName(r);
     QString base = QFileDialog::getSaveFileName(this, gbText(texts::kSaveReceipt), proposed,
                                                 QStringLiteral("PDF (*.pdf)"), nullptr,
                                                 QFileDialog::DontConfirmOverwrite);
@@ -31,7 +40,13 @@ void filehash::saveReceiptAs()
         if (answer != QMessageBox::Yes)
             return;
     }
+    receiptFolder = QFileInfo(base).absolutePath();
     QString error;
-    if (!saveReceipt(r, base, &error))
+    if (!saveReceipt(r, base, &error)) {
         showPlainInfo(gbText(texts::kReceiptNotSaved) + error);
+        return;
+    }
+    showPlainInfo(gbText(texts::kReceiptSaved) + QLatin1Char('\n') +
+                  QDir::toNativeSeparators(base + QStringLiteral(".pdf")) + QLatin1Char('\n') +
+                  QDir::toNativeSeparators(base + QStringLiteral(".json")));
 }

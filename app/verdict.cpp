@@ -1,4 +1,5 @@
 #include "app/filehash.h"
+#include "app/textfit.h"
 #include "core/hashquery.h"
 #include "core/texts.h"
 #include "widgets/cimg.h"
@@ -65,25 +66,34 @@ void filehash::showPassPanel(const QString &userName, const QString &optTime, co
                              const QString &chain)
 {
     imgResult->setImage(res(QStringLiteral("dui.png")), 1.0f);
-    labResult->setText(gbText(texts::kPassHeading));
-    labResult->setStyleSheet(QStringLiteral("color:green"));
-    leResultTitle->setText(gbText(texts::kResultTitle));
-    labResultDesc->setText(gbText(texts::kPassDesc));
-    labResultDesc->setStyleSheet(QStringLiteral("color:green"));
-    leApplicant->setText(userName);
-    leChain->setText(chain);
-    leTime->setText(optTime);
-    leLocation->setText(deviceInfo);
+    showVerdictTexts(texts::kPassHeading, texts::kPassDesc, QStringLiteral("color:green"));
+    // Each from its first character: a long value is cut at its end, never at its start.
+    for (const auto &[edit, text] : {std::pair<QLineEdit *, const QString &>{leApplicant, userName},
+                                     {leTime, optTime},
+                                     {leLocation, deviceInfo}}) {
+        edit->setText(text);
+        edit->setCursorPosition(0);
+    }
+    // The digest is compared digit by digit with a certificate: all 64, whatever the font.
+    showWhole(leChain, chain, inputFont());
     showPanel(true);
 }
 
 void filehash::showFailPanel()
 {
     imgResult->setImage(res(QStringLiteral("cuo.png")), 1.0f);
-    leResultTitle->setText(gbText(texts::kResultTitle));
-    labResult->setText(gbText(texts::kFailHeading));
-    labResult->setStyleSheet(QStringLiteral("color:red"));
-    labResultDesc->setText(gbText(texts::kFailDesc));
-    labResultDesc->setStyleSheet(QStringLiteral("color:red"));
+    showVerdictTexts(texts::kFailHeading, texts::kFailDesc, QStringLiteral("color:red"));
     showPanel(false);
+}
+
+void filehash::showVerdictTexts(const char *heading, const char *description, const QString &style)
+{
+    leResultTitle->setText(gbText(texts::kResultTitle));
+    // Sized for the text each time: a label keeps the size of the first text it showed.
+    for (const auto &[label, text] :
+         {std::pair<QLabel *, const char *>{labResult, heading}, {labResultDesc, description}}) {
+        label->setText(gbText(text));
+        label->setStyleSheet(style);
+        label->adjustSize();
+    }
 }

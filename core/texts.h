@@ -87,6 +87,13 @@ constexpr char kSaveReceipt[] = "\xB1\xA3\xB4\xE6\xD1\xE9\xD6\xA4\xB1\xA8\xB8\xE
 // 请只拖入一个本地文件: a drop that is not exactly one local file
 constexpr char kDropOneFile[] =
     "\xC7\xEB\xD6\xBB\xCD\xCF\xC8\xEB\xD2\xBB\xB8\xF6\xB1\xBE\xB5\xD8\xCE\xC4\xBC\xFE";
+// 窗口所需的图片无法读取：: a picture of the window cannot be loaded, followed by its names
+constexpr char kPicturesMissing[] =
+    "\xB4\xB0\xBF\xDA\xCB\xF9\xD0\xE8\xB5\xC4\xCD\xBC\xC6\xAC\xCE\xDE\xB7\xA8\xB6\xC1\xC8\xA1\xA3\xBA";
+// 已查找的文件夹：: the folders the pictures were looked for in, followed by them
+constexpr char kFoldersSearched[] = "\xD2\xD1\xB2\xE9\xD5\xD2\xB5\xC4\xCE\xC4\xBC\xFE\xBC\xD0\xA3\xBA";
+// 已保存：: a receipt was saved, followed by its files
+constexpr char kReceiptSaved[] = "\xD2\xD1\xB1\xA3\xB4\xE6\xA3\xBA";
 // 验证报告: first part of a receipt's default file name
 constexpr char kReceiptFileName[] = "\xD1\xE9\xD6\xA4\xB1\xA8\xB8\xE6";
 // 同名的验证报告已存在，是否替换？: a receipt of that name exists

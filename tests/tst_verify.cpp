@@ -17,6 +17,7 @@
 #include <QMimeData>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -104,6 +105,10 @@ QString panelState(filehash &w)
                                           w.leTime, w.leLocation, w.leChain})
         if (detail->isVisibleTo(&w) != pass)
             return QStringLiteral("inconsistent details");
+    for (QLabel *label : {w.labResult, w.labResultDesc}) {
+        if (label->width() < label->fontMetrics().horizontalAdvance(label->text()))
+            return QStringLiteral("clipped ") + label->text();
+    }
     return pass ? QStringLiteral("pass") : QStringLiteral("fail");
 }
 
@@ -165,6 +170,31 @@ private slots:
             if (box.contains(QLatin1Char('<')))
                 QCOMPARE(responder.boxes().at(0).format, Qt::PlainText);
         }
+        showPass(w);
+        QCOMPARE(panelState(w), QStringLiteral("pass"));
+    }
+
+    // All 64 digits show from the first, in the widest digits of the font the window got: the
+    // field shows the same whether its cursor is at the start or at the end, so nothing scrolled.
+    void digestShownWhole()
+    {
+        filehash w;
+        prepare(w);
+        w.show();
+        QChar widest = QLatin1Char('0');
+        for (const QChar ch : QStringLiteral("0123456789abcdef")) {
+            const QFontMetrics metrics = w.leApplicant->fontMetrics(); // the field font, as substituted
+            if (metrics.horizontalAdvance(ch) > metrics.horizontalAdvance(widest))
+                widest = ch;
+        }
+        const QString digest(64, widest);
+        w.leHash->setText(digest);
+        showPass(w, digest);
+        QCOMPARE(w.leChain->text(), digest);
+        QCOMPARE(w.leChain->cursorPosition(), 0);
+        const QImage atStart = w.leChain->grab().toImage();
+        w.leChain->setCursorPosition(64);
+        QCOMPARE(w.leChain->grab().toImage(), atStart);
     }
 
     void verdictBelongsToInputs_data()
@@ -348,35 +378,52 @@ private slots:
         QCOMPARE(w.leOrder->text(), QStringLiteral("QV1"));
     }
 
-    // The receipt of the verdict on screen; a receipt of the same name is replaced only on a yes.
+    // The receipt of the verdict on screen, saved where the user says, starting in the documents
+    // folder and then in the folder used last, never beside the evidence unless chosen; told when
+    // saved; a receipt of the same name is replaced only on a yes.
     void receipt()
     {
         QTemporaryDir dir;
         const QString evidence = writeTestFile(dir.path(), QStringLiteral("r.mp4"), QByteArray(5000, 'r'));
-        const QString base = dir.filePath(QStringLiteral("receipt"));
+        const QString base = m_dir.filePath(QStringLiteral("receipt"));
         filehash w;
         w.leOrder->setText(QStringLiteral("QV7"));
         choose(w, evidence);
         showPass(w, w.leHash->text(), QStringLiteral("QV7"));
         QCOMPARE(panelState(w), QStringLiteral("pass"));
+        QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        if (!QFileInfo(documents).isDir())
+            documents = QDir::homePath();
+        QString startsIn = documents;
         for (const char *existing : {"", ".json", ".pdf"}) {
             for (const char *suffix : {".json", ".pdf"})
                 QFile::remove(base + QLatin1String(suffix));
             if (*existing)
-                QVERIFY(!writeTestFile(dir.path(), QStringLiteral("receipt") + QLatin1String(existing), "old")
-                             .isEmpty());
+                QVERIFY(
+                    !writeTestFile(m_dir.path(), QStringLiteral("receipt") + QLatin1String(existing), "old")
+                         .isEmpty());
             const bool replace = qstrcmp(existing, ".pdf") == 0; // yes to the one, no to the other
+            QString dialogFolder;
             ModalResponder responder([&](QWidget *modal) {
+                if (auto *dialog = qobject_cast<QFileDialog *>(modal))
+                    dialogFolder = dialog->directory().absolutePath();
                 if (!pickInFileDialog(modal, base + QStringLiteral(".pdf")))
                     responder.answerBox(qobject_cast<QMessageBox *>(modal),
                                         replace ? QMessageBox::Yes : QMessageBox::No);
             });
             w.btnReceipt->click();
-            QCOMPARE(responder.boxes().size(), *existing ? 1 : 0);
+            QCOMPARE(dialogFolder, QDir(startsIn).absolutePath());
+            startsIn = m_dir.path();
+            const bool saved = !*existing || replace;
+            QCOMPARE(responder.boxes().size(), (*existing ? 1 : 0) + (saved ? 1 : 0));
+            QCOMPARE(responder.boxes().last().text, saved ? u(u8"已保存：\n") + base +
+                                                                QStringLiteral(".pdf\n") + base +
+                                                                QStringLiteral(".json")
+                                                          : u(u8"同名的验证报告已存在，是否替换？"));
             QFile json(base + QStringLiteral(".json"));
             const std::optional<Receipt> r =
                 json.open(QIODevice::ReadOnly) ? readReceiptJson(json.readAll()) : std::nullopt;
-            QCOMPARE(r.has_value(), !*existing || replace);
+            QCOMPARE(r.has_value(), saved);
             if (r) {
                 QCOMPARE(r->filePath + QString::number(r->fileSize) + r->order,
                          evidence + QStringLiteral("5000QV7"));

@@ -2,6 +2,7 @@
 #include "app/filehash.h"
 #include "app/resources.h"
 #include "app/startup.h"
+#include "app/textfit.h"
 #include "core/texts.h"
 #include "testsupport.h"
 #include "widgets/cbutton.h"
@@ -10,11 +11,15 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QFontDatabase>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtMath>
 
 class TestWindow : public QObject
 {
@@ -150,26 +155,125 @@ private slots:
     }
 
     // The working directory's "res" first, as the window has always looked; then beside the
-    // executable, then the installed data.
+    // executable, then the installed data. A folder counts only when every picture loads from it;
+    // when none does, the user is told which and where, and the window does not open.
+    void resourceLookup_data()
+    {
+        QTest::addColumn<QStringList>(
+            "broken"); // per folder a, b, c: "" whole, "-x.png" missing, "~x.png" garbage
+        QTest::addColumn<int>("found");
+        const auto row = [](const char *name, std::initializer_list<const char *> broken, int found) {
+            QStringList list;
+            for (const char *b : broken)
+                list << QString::fromLatin1(b);
+            QTest::newRow(name) << list << found;
+        };
+        row("the first", {"", "", ""}, 0);
+        row("one missing in the first", {"-cuo.png", "", ""}, 1);
+        row("one not a picture", {"~btn_min_press.png", "~bg.png", ""}, 2);
+        row("none", {"-logo.png", "~dui.png", "-bg.png"}, -1);
+    }
     void resourceLookup()
     {
+        QFETCH(QStringList, broken);
+        QFETCH(int, found);
         QCOMPARE(resourceFolders().value(0), QStringLiteral("res"));
-        for (const auto &[holding, found] : {std::pair<QLatin1String, int>{QLatin1String("abc"), 0},
-                                             {QLatin1String("bc"), 1},
-                                             {QLatin1String("c"), 2},
-                                             {QLatin1String(""), -1}}) {
-            QTemporaryDir dir;
-            QStringList folders;
-            for (const char *name : {"a", "b", "c"}) {
-                folders << dir.filePath(QLatin1String(name));
-                QVERIFY(QDir().mkpath(folders.last()));
-                if (QString(holding).contains(QLatin1String(name)))
-                    QVERIFY(!writeTestFile(folders.last(), QStringLiteral("bg.png"), "png").isEmpty());
+        QTemporaryDir dir;
+        QStringList folders;
+        for (int i = 0; i < 3; ++i) {
+            folders << dir.filePath(QString(QLatin1Char('a' + i)));
+            QVERIFY(QDir().mkpath(folders.last()));
+            for (const QString &name : requiredPictures()) {
+                if (broken.at(i).mid(1) == name && broken.at(i).startsWith(QLatin1Char('~')))
+                    QVERIFY(!writeTestFile(folders.last(), name, "\x89PNG\r\n").isEmpty());
+                else if (broken.at(i).mid(1) != name)
+                    QVERIFY(
+                        QFile::copy(QStringLiteral("res/") + name, folders.last() + QLatin1Char('/') + name));
             }
-            QCOMPARE(findResourceFolder(folders), found < 0 ? QString() : folders.at(found));
+        }
+        QCOMPARE(findResourceFolder(folders), found < 0 ? QString() : folders.at(found));
+        ModalResponder responder;
+        QCOMPARE(ensurePictures(folders), found >= 0);
+        QCOMPARE(responder.boxes().size(), found >= 0 ? 0 : 1);
+        if (found < 0) {
+            const QString text = responder.boxes().at(0).text;
+            for (const QString &folder : folders)
+                QVERIFY2(text.contains(folder), qPrintable(text));
+            QVERIFY2(text.startsWith(QString::fromUtf8(u8"窗口所需的图片无法读取：logo.png")),
+                     qPrintable(text));
         }
     }
-};
 
+    // The digest fits its field in every font here, at the screen scalings users have: drawn at
+    // the scaled screen's resolution, its ink ends inside the field, with the font's widest
+    // hexadecimal digit throughout; and it is made no smaller than it must be.
+    void digestFit_data()
+    {
+        QTest::addColumn<QString>("family");
+        QTest::addColumn<qreal>("scale");
+        for (const QString &family : QFontDatabase().families()) {
+            for (const qreal scale : {1.0, 1.5, 2.0})
+                QTest::newRow(qPrintable(QStringLiteral("%1 x%2").arg(family).arg(scale))) << family << scale;
+        }
+    }
+    void digestFit()
+    {
+        QFETCH(QString, family);
+        QFETCH(qreal, scale);
+        const int width = 491; // the chain field's, as looks() finds it
+        const QFont font(family, 10);
+        QChar widest = QLatin1Char('0');
+        for (const QChar ch : QStringLiteral("0123456789abcdef")) {
+            if (QFontMetricsF(font).horizontalAdvance(ch) > QFontMetricsF(font).horizontalAdvance(widest))
+                widest = ch;
+        }
+        const QString digest(64, widest);
+        QImage field(qCeil(2 * width * scale), qCeil(40 * scale), QImage::Format_RGB32);
+        field.setDevicePixelRatio(scale);
+        const QFont fitted = fittedFont(font, digest, width, &field);
+        field.fill(Qt::white);
+        QPainter painter(&field);
+        painter.setFont(fitted);
+        painter.drawText(QPointF(0, 30), digest);
+        painter.end();
+        int ink = 0;
+        for (int x = 0; x < field.width(); ++x) {
+            for (int y = 0; y < field.height(); ++y)
+                ink = qGray(field.pixel(x, y)) < 192 ? x : ink;
+        }
+        QVERIFY2(ink < width * scale,
+                 qPrintable(QStringLiteral("%1 pt: ink to %2").arg(fitted.pointSizeF()).arg(ink)));
+        QFont larger = fitted;
+        larger.setPointSizeF(fitted.pointSizeF() + 0.25);
+        QVERIFY(fitted.pointSizeF() == font.pointSizeF() ||
+                QFontMetricsF(larger, &field).horizontalAdvance(digest) > width - 2);
+    }
+
+    // The verify button shows its colours in every state, the receipt button shows its focus, and
+    // the chain field has the text width the fit is tested against.
+    void looks()
+    {
+        filehash w;
+        w.show();
+        QApplication::setActiveWindow(&w);
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        QCOMPARE(lineEditTextWidth(w.leChain), 491);
+        const auto pixel = [](QWidget *widget, int x) {
+            return widget->grab().toImage().pixelColor(x, widget->height() / 2);
+        };
+        const QColor blue(30, 144, 255), ring(10, 38, 92);
+        w.cbType->setFocus();
+        QCOMPARE(pixel(w.btnCheck, 8), blue);
+        w.btnCheck->setFocus();
+        QCOMPARE(pixel(w.btnCheck, 8), blue);
+        QCOMPARE(pixel(w.btnCheck, 0), ring);
+        w.lePanel->show();
+        w.btnReceipt->show();
+        w.btnCheck->setFocus();
+        QVERIFY(pixel(w.btnReceipt, 0) != ring);
+        w.btnReceipt->setFocus();
+        QCOMPARE(pixel(w.btnReceipt, 0), ring);
+    }
+};
 QTEST_MAIN(TestWindow)
 #include "tst_window.moc"
