@@ -1,15 +1,14 @@
 #include "report/receiptpdf.h"
 
 #include "core/texts.h"
+#include "core/wholefile.h"
 
 #include <QBuffer>
-#include <QFile>
 #include <QFontMetricsF>
 #include <QLocale>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPdfWriter>
-#include <QSaveFile>
 #include <QTextLayout>
 
 namespace
@@ -261,26 +260,8 @@ QByteArray receiptPdf(const Receipt &r)
 
 bool saveReceipt(const Receipt &receipt, const QString &basePath, QString *error)
 {
-    const QString pdfPath = basePath + QStringLiteral(".pdf");
-    const QString jsonPath = basePath + QStringLiteral(".json");
-    const QByteArray pdf = receiptPdf(receipt);
-    QSaveFile json(jsonPath);
-    QSaveFile people(pdfPath);
-    const auto failed = [error](const QSaveFile &file) {
-        if (error)
-            *error = file.fileName() + QStringLiteral(": ") + file.errorString();
-        return false;
-    };
-    if (!json.open(QIODevice::WriteOnly) || json.write(receiptJson(receipt)) < 0)
-        return failed(json);
-    if (!people.open(QIODevice::WriteOnly) || people.write(pdf) != pdf.size())
-        return failed(people);
-    if (!json.commit())
-        return failed(json);
-    if (!people.commit()) {
-        // One file without the other would be a receipt that cannot be read by people.
-        QFile::remove(jsonPath);
-        return failed(people);
-    }
-    return true;
+    // One without the other would be a receipt that people, or machines, cannot read.
+    return writeWholeFiles({{basePath + QStringLiteral(".pdf"), receiptPdf(receipt)},
+                            {basePath + QStringLiteral(".json"), receiptJson(receipt)}},
+                           error);
 }

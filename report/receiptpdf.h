@@ -10,8 +10,8 @@
 // QGuiApplication (fonts), not widgets.
 QByteArray receiptPdf(const Receipt &receipt);
 
-// Writes basePath + ".pdf" and basePath + ".json". Each goes to a temporary file that is renamed
-// only when complete, and a PDF that cannot be saved takes its JSON with it; error says why.
+// Writes basePath + ".pdf" and basePath + ".json", both whole or neither (see writeWholeFiles());
+// error names the file that could not be written and says why.
 bool saveReceipt(const Receipt &receipt, const QString &basePath, QString *error);
 
 #endif

@@ -1,12 +1,18 @@
-// The receipt as a pure function of a verdict: what it holds, how it reads back, what its PDF says,
-// and that it is saved whole or not at all.
+// The receipt as a pure function of a verdict: what it holds, how it reads back, what its PDF says;
+// and files written whole or not at all.
 #include "core/receipt.h"
+#include "core/wholefile.h"
 #include "report/receiptpdf.h"
 
 #include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace
 {
@@ -75,19 +81,19 @@ private slots:
         QCOMPARE(r->typeName + r->fileName + r->location,
                  QString::fromUtf8(u8"录像存证recording.mp4") + location);
         QCOMPARE(receiptBaseName(*r), QString::fromUtf8(u8"验证报告-QV2026_1206-20261206-093001"));
+        QTemporaryDir dir;
         QString error;
-        const std::optional<Receipt> back = readReceiptJson(receiptJson(*r), &error);
+        QVERIFY2(saveReceipt(*r, dir.filePath(QStringLiteral("r")), &error), qPrintable(error));
+        QFile json(dir.filePath(QStringLiteral("r.json")));
+        QVERIFY(json.open(QIODevice::ReadOnly));
+        const std::optional<Receipt> back = readReceiptJson(json.readAll(), &error);
         QVERIFY2(back, qPrintable(error));
         QVERIFY(*back == *r);
         QCOMPARE(back->body, body);
 
-        QTemporaryDir dir;
-        QFile file(dir.filePath(QStringLiteral("r.pdf")));
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(receiptPdf(*r)) > 0);
-        file.close();
         QProcess text;
         text.start(QStringLiteral("pdftotext"),
-                   {QStringLiteral("-layout"), file.fileName(), QStringLiteral("-")});
+                   {QStringLiteral("-layout"), dir.filePath(QStringLiteral("r.pdf")), QStringLiteral("-")});
         QVERIFY(text.waitForFinished(10000));
         const QString got = QString::fromUtf8(text.readAllStandardOutput());
         // The digest whole, on one line.
@@ -116,18 +122,72 @@ private slots:
         QVERIFY(!error.isEmpty());
     }
 
-    void save()
+    // A set of files is written whole or not at all. A file-size limit (SIGXFSZ ignored) makes
+    // writing fail part-way as a full disk does, without privileges; it is set in a child process.
+    void wholeOrNone_data()
     {
-        const Receipt r = *makeReceipt(outcome("{\"code\":0,\"data\":{\"result\":true}}"), kFile, QString());
+        QTest::addColumn<int>("limit");      // bytes a file may reach; 0: no limit
+        QTest::addColumn<QString>("second"); // the second file's path in the folder
+        QTest::addColumn<QString>("named");  // the file the error names; empty: both written whole
+        // The first file is smaller than the write buffer, so only flush() meets the limit; the
+        // second is larger, so write() does.
+        QTest::newRow("limit below the first") << 1000 << "b.json"
+                                               << "a.pdf";
+        QTest::newRow("limit between the two") << 6000 << "b.json"
+                                               << "b.json";
+        QTest::newRow("no limit") << 0 << "b.json" << QString();
+        // Under a file: a folder that cannot be written, even for root.
+        QTest::newRow("folder cannot be written") << 0 << "blocker/b.json"
+                                                  << "blocker/b.json";
+        QTest::newRow("name too long")
+            << 0 << QString(300, QLatin1Char('n')) << QString(300, QLatin1Char('n'));
+    }
+    void wholeOrNone()
+    {
+        QFETCH(int, limit);
+        QFETCH(QString, second);
+        QFETCH(QString, named);
         QTemporaryDir dir;
-        QString error;
-        QVERIFY2(saveReceipt(r, dir.filePath(QStringLiteral("a")), &error), qPrintable(error));
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files),
-                 (QStringList{QStringLiteral("a.json"), QStringLiteral("a.pdf")}));
-        // A folder that cannot be written (under a file: so even for root): told, nothing left behind.
-        QVERIFY(!saveReceipt(r, dir.filePath(QStringLiteral("a.json/b")), &error));
-        QVERIFY(error.contains(QStringLiteral("a.json/b")));
-        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size(), 2);
+        QVERIFY(QFile(dir.filePath(QStringLiteral("blocker"))).open(QIODevice::WriteOnly));
+        const QVector<WholeFile> files{{dir.filePath(QStringLiteral("a.pdf")), QByteArray(4000, 'a')},
+                                       {dir.filePath(second), QByteArray(100000, 'b')}};
+        int pipe[2];
+        QCOMPARE(::pipe(pipe), 0);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::signal(SIGXFSZ, SIG_IGN);
+            const rlimit size{rlim_t(limit), rlim_t(limit)};
+            QString error;
+            const bool ok =
+                (limit == 0 || ::setrlimit(RLIMIT_FSIZE, &size) == 0) && writeWholeFiles(files, &error);
+            const QByteArray told = error.toUtf8();
+            [[maybe_unused]] const ssize_t n = ::write(pipe[1], told.constData(), told.size());
+            ::_exit(ok ? 0 : 1);
+        }
+        ::close(pipe[1]);
+        int status = -1;
+        bool ended = false;
+        QTRY_VERIFY_WITH_TIMEOUT(ended || (ended = ::waitpid(child, &status, WNOHANG) == child), 20000);
+        QFile told;
+        QVERIFY(told.open(pipe[0], QIODevice::ReadOnly, QFileDevice::AutoCloseHandle));
+        const QString error = QString::fromUtf8(told.readAll());
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), named.isEmpty() ? 0 : 1);
+        QStringList left = QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        left.removeOne(QStringLiteral("blocker"));
+        if (named.isEmpty()) {
+            QCOMPARE(left, (QStringList{QStringLiteral("a.pdf"), QStringLiteral("b.json")}));
+            for (const WholeFile &file : files) {
+                QFile written(file.path);
+                QVERIFY(written.open(QIODevice::ReadOnly) && written.readAll() == file.bytes);
+            }
+        } else {
+            // Nothing of the set, not even a temporary file; the error names the file and why.
+            QCOMPARE(left, QStringList());
+            QVERIFY2(error.startsWith(dir.filePath(named) + QStringLiteral(": ")) &&
+                         error.size() > dir.filePath(named).size() + 2,
+                     qPrintable(error));
+        }
     }
 };
 
