@@ -238,6 +238,7 @@ void Verifier::writeReceipt(RowResult &result, const std::optional<Receipt> &rec
     QString error;
     if (!saveReceipt(*receipt, base, &error)) {
         std::fprintf(stderr, "filehash-verify: receipt not saved: %s\n", qPrintable(error));
+        result.receiptNotWritten = true;
         result.message += (result.message.isEmpty() ? QString() : QStringLiteral("; ")) +
                           QStringLiteral("receipt not saved: ") + error;
     }
