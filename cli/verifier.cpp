@@ -219,7 +219,8 @@ void Verifier::answered(QNetworkReply *reply)
         }
     }
     if (!m_options.receiptsDir.isEmpty()) {
-        const ReceiptFile file{result.row.path, result.size, m_modified.at(index)};
+        // The request went out as soon as its digest was taken (digested()): its time is the digest's.
+        const ReceiptFile file{result.row.path, result.size, m_modified.at(index), outcome.sent.at};
         writeReceipt(result, makeReceipt(outcome, file, QCoreApplication::applicationName()));
     }
     next();

@@ -125,7 +125,7 @@ void drawVerdictIcon(QPainter &p, const QRectF &box, bool pass)
 QString timeLine(const QDateTime &at)
 {
     if (!at.isValid())
-        return QString();
+        return gbText(texts::kReceiptNotRecorded);
     return localTimeText(at) + QStringLiteral("   (UTC ") + utcTimeText(at) + QLatin1Char(')');
 }
 
@@ -182,15 +182,17 @@ QByteArray receiptPdf(const Receipt &r)
     pages.paragraphs(gbText(texts::kReceiptTitle), textFont(18, true), 0, W);
     pages.skip(14 * kPt);
 
-    // The verdict, with its icon beside it.
+    // The verdict, with its mark beside it, and what exactly was compared.
     const qreal icon = 34 * kPt;
     const qreal top = pages.y();
     drawVerdictIcon(p, QRectF(0, top, icon, icon), r.pass);
     pages.skip(1 * kPt);
     pages.paragraphs(gbText(r.pass ? texts::kPassHeading : texts::kFailHeading), textFont(15, true),
                      icon + 12 * kPt, W - icon - 12 * kPt);
-    pages.paragraphs(gbText(r.pass ? texts::kPassDesc : texts::kFailDesc), textFont(10.5), icon + 12 * kPt,
-                     W - icon - 12 * kPt);
+    const QString digested =
+        r.digestedAt.isValid() ? localTimeText(r.digestedAt) : gbText(texts::kReceiptNotRecorded);
+    pages.paragraphs(gbText(r.pass ? texts::kReceiptComparedPass : texts::kReceiptComparedFail).arg(digested),
+                     textFont(10.5), icon + 12 * kPt, W - icon - 12 * kPt);
     pages.skip(qMax<qreal>(0, top + icon - pages.y()) + 10 * kPt);
 
     const auto section = [&](const char *title) {
@@ -204,7 +206,10 @@ QByteArray receiptPdf(const Receipt &r)
     };
     const auto row = [&](const char *name, const QString &value, const QFont &font = QFont()) {
         const QFont valueFont = font == QFont() ? body : font;
-        pages.need(QFontMetricsF(valueFont, &writer).height());
+        // The caption's lines and the value's first one on the same page.
+        const QStringList captionLines = gbText(name).split(QLatin1Char('\n'));
+        pages.need(qMax(QFontMetricsF(caption, &writer).height() * captionLines.size(),
+                        QFontMetricsF(valueFont, &writer).height()));
         const qreal y = pages.y();
         p.setPen(grey);
         pages.paragraphs(gbText(name), caption, 0, label - 6 * kPt);
@@ -213,6 +218,9 @@ QByteArray receiptPdf(const Receipt &r)
         p.setPen(Qt::black);
         pages.paragraphs(value, valueFont, label, W - label);
         pages.skip(qMax<qreal>(0, after - pages.y()) + 3 * kPt);
+    };
+    const auto field = [](const std::optional<QString> &value) {
+        return value ? *value : gbText(texts::kReceiptNotReturned);
     };
 
     section(texts::kReceiptEvidence);
@@ -223,6 +231,7 @@ QByteArray receiptPdf(const Receipt &r)
     row(texts::kReceiptSize,
         QLocale(QLocale::Chinese, QLocale::China).toString(r.fileSize) + gbText(texts::kReceiptBytes));
     row(texts::kReceiptModified, timeLine(r.fileModified));
+    row(texts::kReceiptDigestedAt, timeLine(r.digestedAt));
     row(texts::kReceiptDigest, r.sha256, digestFont(r.sha256, W - label, &writer));
 
     const hashquery::Connection &c = r.connection;
@@ -241,9 +250,9 @@ QByteArray receiptPdf(const Receipt &r)
     row(texts::kReceiptConnection, c.protocol + QStringLiteral(", ") + c.cipher);
 
     section(texts::kReceiptAnswer);
-    row(texts::kApplicant, r.applicant);
-    row(texts::kTimeInfo, r.time);
-    row(texts::kLocationInfo, r.location);
+    row(texts::kApplicant, field(r.applicant));
+    row(texts::kReceiptServiceTime, field(r.time));
+    row(texts::kLocationInfo, field(r.location));
     const QString text = bodyText(r.body);
     row(texts::kReceiptBody, text.isNull() ? gbText(texts::kReceiptBodyNotText) : text, monoFont(8));
 

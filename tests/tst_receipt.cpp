@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -18,8 +19,10 @@ namespace
 {
 
 const QString kDigest = QStringLiteral("0123456789abcdef").repeated(4);
+// Digested in a zone of its own, so that the receipt's times must name it.
 const ReceiptFile kFile{QStringLiteral("/case/recording.mp4"), 300000,
-                        QDateTime(QDate(2026, 11, 30), QTime(17, 5, 9), Qt::UTC)};
+                        QDateTime(QDate(2026, 11, 30), QTime(17, 5, 9), Qt::UTC),
+                        QDateTime(QDate(2026, 12, 6), QTime(9, 29, 58), Qt::OffsetFromUTC, 8 * 3600)};
 
 hashquery::Outcome outcome(const QByteArray &body,
                            hashquery::Outcome::Kind kind = hashquery::Outcome::Kind::Answered)
@@ -41,6 +44,19 @@ hashquery::Outcome outcome(const QByteArray &body,
     return o;
 }
 
+QString u(const char *utf8)
+{
+    return QString::fromUtf8(utf8);
+}
+
+// Runs a poppler tool; its standard output.
+QByteArray poppler(const QString &tool, const QStringList &args)
+{
+    QProcess p;
+    p.start(tool, args);
+    return p.waitForFinished(20000) ? p.readAllStandardOutput() : QByteArray();
+}
+
 } // namespace
 
 class TestReceipt : public QObject
@@ -50,37 +66,44 @@ private slots:
     void content_data()
     {
         QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<QString>("verdict"); // empty: no receipt
-        QTest::addColumn<QString>("inPdf");
-        QTest::addColumn<QString>("location"); // the answer's, as the receipt holds it
-        const auto row = [](const char *name, const QByteArray &body, const char *verdict, const char *inPdf,
-                            const char *location) {
-            QTest::newRow(name) << body << QString::fromUtf8(verdict) << QString::fromUtf8(inPdf)
-                                << QString::fromUtf8(location);
+        QTest::addColumn<QString>("verdict");   // pass, fail, or empty: no receipt
+        QTest::addColumn<QStringList>("inPdf"); // what the PDF's text holds, white space aside
+        QTest::addColumn<QString>("applicant"); // as the receipt holds it; "-" for none
+        const auto row = [](const char *name, const QByteArray &body, const char *verdict,
+                            const QStringList &inPdf, const char *applicant) {
+            QTest::newRow(name) << body << u(verdict) << inPdf << u(applicant);
         };
-        const char *fail = u8"该电子证据未通过验证";
-        row("pass", u8"{\"code\":0,\"data\":{\"result\":true,\"userName\":\"张三\",\"deviceInfo\":\"L\"}}",
-            u8"该电子证据已通过验证", u8"张三", "L");
-        row("fail", "{\"code\":0,\"data\":{\"result\":false,\"deviceInfo\":\"L\"}}", fail, "L", "L");
-        row("fail, body not UTF-8", "{\"code\":0,\"data\":{\"result\":false,\"x\":\"\xff\"}}", fail,
-            u8"不是有效的UTF-8文本", "");
-        row("refused", "{\"code\":1,\"des\":\"X\"}", "", "", "");
-        row("abnormal", "{\"code\":0}", "", "", "");
+        row("pass",
+            u8"{\"code\":0,\"data\":{\"result\":true,\"userName\":\"张三\",\"optTime\":\"T\",\"deviceInfo\":"
+            u8"\"L\"}}",
+            "pass", {u(u8"申请人：张三"), u(u8"时间信息：T（服务给出，未注明时区）"), u(u8"位置信息：L")},
+            u8"张三");
+        row("fail, no fields", "{\"code\":0,\"data\":{\"result\":false}}", "fail",
+            {u(u8"申请人：（服务未返回）"), u(u8"位置信息：（服务未返回）")}, "-");
+        row("fail, empty fields",
+            "{\"code\":0,\"data\":{\"result\":false,\"userName\":\"\",\"optTime\":\"\",\"deviceInfo\":\"\"}}",
+            "fail", {u(u8"申请人：时间信息：（服务给出，未注明时区）位置信息：应答原文")}, "");
+        row("fail, body not UTF-8", "{\"code\":0,\"data\":{\"result\":false,\"userName\":\"\xff\"}}", "fail",
+            {u(u8"不是有效的UTF-8文本")}, u8"\uFFFD");
+        row("refused", "{\"code\":1,\"des\":\"X\"}", "", {}, "");
+        row("abnormal", "{\"code\":0}", "", {}, "");
     }
     void content()
     {
         QFETCH(QByteArray, body);
         QFETCH(QString, verdict);
-        QFETCH(QString, inPdf);
-        QFETCH(QString, location);
+        QFETCH(QStringList, inPdf);
+        QFETCH(QString, applicant);
         const std::optional<Receipt> r = makeReceipt(outcome(body), kFile, QStringLiteral("filehash"));
         QCOMPARE(r.has_value(), !verdict.isEmpty());
         QVERIFY(!makeReceipt(outcome(body, hashquery::Outcome::Kind::Failed), kFile, QString()));
         if (!r)
             return;
-        QCOMPARE(r->typeName + r->fileName + r->location,
-                 QString::fromUtf8(u8"录像存证recording.mp4") + location);
+        QCOMPARE(r->applicant.value_or(QStringLiteral("-")), applicant);
+        QCOMPARE(r->typeName + r->fileName, QString::fromUtf8(u8"录像存证recording.mp4"));
         QCOMPARE(receiptBaseName(*r), QString::fromUtf8(u8"验证报告-QV2026_1206-20261206-093001"));
+
+        // Saved, and read back from the file as written.
         QTemporaryDir dir;
         QString error;
         QVERIFY2(saveReceipt(*r, dir.filePath(QStringLiteral("r")), &error), qPrintable(error));
@@ -91,35 +114,50 @@ private slots:
         QVERIFY(*back == *r);
         QCOMPARE(back->body, body);
 
-        QProcess text;
-        text.start(QStringLiteral("pdftotext"),
-                   {QStringLiteral("-layout"), dir.filePath(QStringLiteral("r.pdf")), QStringLiteral("-")});
-        QVERIFY(text.waitForFinished(10000));
-        const QString got = QString::fromUtf8(text.readAllStandardOutput());
-        // The digest whole, on one line.
-        QVERIFY2(got.contains(verdict) && got.contains(inPdf) && got.contains(r->order) &&
-                     got.contains(kDigest),
+        // What was compared, when, in which zone; the digest whole, on one line.
+        const QString pdf = dir.filePath(QStringLiteral("r.pdf"));
+        const bool pass = verdict == QLatin1String("pass");
+        inPdf << u(pass ? u8"该电子证据已通过验证" : u8"该电子证据未通过验证")
+              << u(u8"本工具于2026-12-06T09:29:58.000+08:00对该文件计算的SHA-256摘要，")
+              << u(pass ? u8"与验证服务为此订单号和存证类型保存的摘要一致。"
+                        : u8"与验证服务为此订单号和存证类型保存的摘要不一致。")
+              << u("2026-12-06T09:29:58.000+08:00(UTC2026-12-06T01:29:58.000Z)") << r->order;
+        QString got = QString::fromUtf8(
+            poppler(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")}));
+        QVERIFY2(got.contains(QLatin1Char(' ') + kDigest + QLatin1Char('\n')) ||
+                     got.contains(QLatin1Char('\n') + kDigest + QLatin1Char('\n')),
                  qPrintable(got));
+        got.remove(QRegularExpression(QStringLiteral("\\s")));
+        for (const QString &expected : inPdf)
+            QVERIFY2(got.contains(expected), qPrintable(expected + QStringLiteral(" not in ") + got));
+        QVERIFY(poppler(QStringLiteral("pdfinfo"), {pdf}).contains("Pages:           1"));
     }
 
-    void notAReceipt_data()
+    void read_data()
     {
         QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<bool>("readable");
         const QByteArray good =
             receiptJson(*makeReceipt(outcome("{\"code\":0,\"data\":{}}"), kFile, QString()));
-        QTest::newRow("not JSON") << QByteArray("%PDF-1.4");
-        QTest::newRow("another format") << QByteArray(good).replace("filehash-receipt", "other");
-        QTest::newRow("no digest") << QByteArray(good).replace(kDigest.toLatin1(), "");
+        QTest::newRow("not JSON") << QByteArray("%PDF-1.4") << false;
+        QTest::newRow("another format") << QByteArray(good).replace("filehash-receipt", "other") << false;
+        QTest::newRow("no digest") << QByteArray(good).replace(kDigest.toLatin1(), "") << false;
         QTest::newRow("a later version")
-            << QByteArray(good).replace("\"formatVersion\": 1", "\"formatVersion\": 2");
-        QTest::newRow("no version") << QByteArray(good).replace("\"formatVersion\": 1,", "");
+            << QByteArray(good).replace("\"formatVersion\": 1", "\"formatVersion\": 2") << false;
+        QTest::newRow("no version") << QByteArray(good).replace("\"formatVersion\": 1,", "") << false;
+        QTest::newRow("written before the digest's time was kept")
+            << QByteArray(good).replace("\"digestedAt\"", "\"other\"") << true;
     }
-    void notAReceipt()
+    void read()
     {
         QFETCH(QByteArray, json);
+        QFETCH(bool, readable);
         QString error;
-        QVERIFY(!readReceiptJson(json, &error));
-        QVERIFY(!error.isEmpty());
+        const std::optional<Receipt> r = readReceiptJson(json, &error);
+        QCOMPARE(r.has_value(), readable);
+        QCOMPARE(error.isEmpty(), readable);
+        if (r)
+            QVERIFY(!r->digestedAt.isValid() && r->fileModified == kFile.modified);
     }
 
     // A set of files is written whole or not at all. A file-size limit (SIGXFSZ ignored) makes
