@@ -174,6 +174,11 @@ constexpr char kReceiptServiceTime[] =
 constexpr char kReceiptNotReturned[] = "\xA3\xA8\xB7\xFE\xCE\xF1\xCE\xB4\xB7\xB5\xBB\xD8\xA3\xA9";
 // （未记录）: receipt: a time that was not recorded
 constexpr char kReceiptNotRecorded[] = "\xA3\xA8\xCE\xB4\xBC\xC7\xC2\xBC\xA3\xA9";
+// （以上仅为开头部分；全文共 %1 个字符，完整内容见JSON文件）: receipt: after a cut field, %1 its length
+constexpr char kReceiptCut[] =
+    "\xA3\xA8\xD2\xD4\xC9\xCF\xBD\xF6\xCE\xAA\xBF\xAA\xCD\xB7\xB2\xBF\xB7\xD6\xA3\xBB\xC8\xAB\xCE\xC4\xB9\xB2"
+    " %1 "
+    "\xB8\xF6\xD7\xD6\xB7\xFB\xA3\xAC\xCD\xEA\xD5\xFB\xC4\xDA\xC8\xDD\xBC\xFBJSON\xCE\xC4\xBC\xFE\xA3\xA9";
 
 // The evidence type catalogue; the type code is the index plus one.
 constexpr int kTypeCount = 18;

@@ -1,6 +1,7 @@
 #include "report/receiptpdf.h"
 
 #include "core/texts.h"
+#include "core/visibletext.h"
 #include "core/wholefile.h"
 
 #include <QBuffer>
@@ -18,6 +19,9 @@ namespace
 constexpr qreal kPt = 10;
 constexpr qreal kMarginPt = 50;
 constexpr qreal kLabelPt = 100; // width of the caption column
+// The answer keeps its line breaks up to this many lines: with the cut at 2,000 characters its row
+// stays within a page, whatever the answer.
+constexpr int kBodyLines = 30;
 
 QFont textFont(qreal points, bool bold = false)
 {
@@ -51,6 +55,7 @@ public:
     QPainter &painter() { return m_painter; }
     qreal width() const { return m_width; }
     qreal y() const { return m_y; }
+    int page() const { return m_page; }
     void skip(qreal height) { m_y += height; }
 
     // Starts a new page if less than height is left on this one.
@@ -59,6 +64,7 @@ public:
         if (m_y + height > m_bottom && m_y > 0) {
             m_writer->newPage();
             m_y = 0;
+            ++m_page;
         }
     }
 
@@ -93,6 +99,7 @@ private:
     qreal m_width;
     qreal m_bottom;
     qreal m_y = 0;
+    int m_page = 0;
 };
 
 // A circle with a tick or a cross: tells the verdict in black and white as well as in colour.
@@ -129,19 +136,12 @@ QString timeLine(const QDateTime &at)
     return localTimeText(at) + QStringLiteral("   (UTC ") + utcTimeText(at) + QLatin1Char(')');
 }
 
-// The body as text when it is valid UTF-8 (control characters other than line ends shown as
-// U+FFFD); a null string when it is not.
+// The body as text when it is valid UTF-8; a null string when it is not.
 QString bodyText(const QByteArray &body)
 {
-    QString text = QString::fromUtf8(body);
+    const QString text = QString::fromUtf8(body);
     // Malformed UTF-8 comes back as U+FFFD, so does not encode to the same bytes.
-    if (text.toUtf8() != body)
-        return QString();
-    for (QChar &ch : text) {
-        if (ch.unicode() < 0x20 && ch != QLatin1Char('\n') && ch != QLatin1Char('\t'))
-            ch = QChar(QChar::ReplacementCharacter);
-    }
-    return text;
+    return text.toUtf8() == body ? text : QString();
 }
 
 // The digest's face: as large as reads well, small enough that 64 characters fit on one line.
@@ -167,7 +167,7 @@ QByteArray receiptPdf(const Receipt &r)
     writer.setResolution(static_cast<int>(72 * kPt));
     writer.setPageSize(QPageSize(QPageSize::A4));
     writer.setPageMargins(QMarginsF(kMarginPt, kMarginPt, kMarginPt, kMarginPt), QPageLayout::Point);
-    writer.setTitle(gbText(texts::kReceiptTitle) + QLatin1Char(' ') + r.order);
+    writer.setTitle(gbText(texts::kReceiptTitle) + QLatin1Char(' ') + visibleText(r.order).text);
     writer.setCreator(r.toolName + QLatin1Char(' ') + r.toolVersion);
 
     Pages pages(&writer);
@@ -182,7 +182,7 @@ QByteArray receiptPdf(const Receipt &r)
     pages.paragraphs(gbText(texts::kReceiptTitle), textFont(18, true), 0, W);
     pages.skip(14 * kPt);
 
-    // The verdict, with its mark beside it, and what exactly was compared.
+    // The verdict, with its icon beside it, and what exactly was compared.
     const qreal icon = 34 * kPt;
     const qreal top = pages.y();
     drawVerdictIcon(p, QRectF(0, top, icon, icon), r.pass);
@@ -204,20 +204,28 @@ QByteArray receiptPdf(const Receipt &r)
         p.drawLine(QPointF(0, pages.y() + 2 * kPt), QPointF(W, pages.y() + 2 * kPt));
         pages.skip(7 * kPt);
     };
-    const auto row = [&](const char *name, const QString &value, const QFont &font = QFont()) {
+    // Every value is drawn as visibleText() shows it: most came from outside, and what this tool
+    // wrote itself has nothing to escape. maxLines as visibleText() takes it.
+    const auto row = [&](const char *name, const QString &value, const QFont &font = QFont(),
+                         int maxLines = 1) {
         const QFont valueFont = font == QFont() ? body : font;
+        const VisibleText shown = visibleText(value, maxLines);
         // The caption's lines and the value's first one on the same page.
         const QStringList captionLines = gbText(name).split(QLatin1Char('\n'));
         pages.need(qMax(QFontMetricsF(caption, &writer).height() * captionLines.size(),
                         QFontMetricsF(valueFont, &writer).height()));
         const qreal y = pages.y();
+        const int page = pages.page();
         p.setPen(grey);
         pages.paragraphs(gbText(name), caption, 0, label - 6 * kPt);
         const qreal after = pages.y();
         pages.skip(y - after);
         p.setPen(Qt::black);
-        pages.paragraphs(value, valueFont, label, W - label);
-        pages.skip(qMax<qreal>(0, after - pages.y()) + 3 * kPt);
+        pages.paragraphs(shown.text, valueFont, label, W - label);
+        if (shown.cut)
+            pages.paragraphs(gbText(texts::kReceiptCut).arg(shown.characters), body, label, W - label);
+        // A value that went on to the next page has left its caption behind.
+        pages.skip((pages.page() == page ? qMax<qreal>(0, after - pages.y()) : 0) + 3 * kPt);
     };
     const auto field = [](const std::optional<QString> &value) {
         return value ? *value : gbText(texts::kReceiptNotReturned);
@@ -246,7 +254,7 @@ QByteArray receiptPdf(const Receipt &r)
     const QString fingerprint = c.certSha256.size() > 48
                                     ? c.certSha256.left(48) + QLatin1Char('\n') + c.certSha256.mid(48)
                                     : c.certSha256;
-    row(texts::kReceiptFingerprint, fingerprint, monoFont(8.5));
+    row(texts::kReceiptFingerprint, fingerprint, monoFont(8.5), 2);
     row(texts::kReceiptConnection, c.protocol + QStringLiteral(", ") + c.cipher);
 
     section(texts::kReceiptAnswer);
@@ -254,7 +262,10 @@ QByteArray receiptPdf(const Receipt &r)
     row(texts::kReceiptServiceTime, field(r.time));
     row(texts::kLocationInfo, field(r.location));
     const QString text = bodyText(r.body);
-    row(texts::kReceiptBody, text.isNull() ? gbText(texts::kReceiptBodyNotText) : text, monoFont(8));
+    if (text.isNull())
+        row(texts::kReceiptBody, gbText(texts::kReceiptBodyNotText));
+    else
+        row(texts::kReceiptBody, text, monoFont(8), kBodyLines);
 
     section(texts::kReceiptRecord);
     row(texts::kReceiptSentAt, timeLine(r.sentAt));

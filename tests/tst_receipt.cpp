@@ -1,6 +1,7 @@
-// The receipt as a pure function of a verdict: what it holds, how it reads back, what its PDF says;
-// and files written whole or not at all.
+// The receipt as a pure function of a verdict: what it holds, how it reads back, what its PDF says
+// and shows; text from outside made visible; and files written whole or not at all.
 #include "core/receipt.h"
+#include "core/visibletext.h"
 #include "core/wholefile.h"
 #include "report/receiptpdf.h"
 
@@ -85,6 +86,14 @@ private slots:
             "fail", {u(u8"申请人：时间信息：（服务给出，未注明时区）位置信息：应答原文")}, "");
         row("fail, body not UTF-8", "{\"code\":0,\"data\":{\"result\":false,\"userName\":\"\xff\"}}", "fail",
             {u(u8"不是有效的UTF-8文本")}, u8"\uFFFD");
+        // Text that would pass for other text, and a field that would run to a hundred pages.
+        row("hostile answer",
+            u8"{\"code\":0,\"data\":{\"result\":true,\"userName\":\"\u202Eevil\u202C张三.fdp\","
+            u8"\"optTime\":\"2026\u200B-12-06\",\"deviceInfo\":\"" +
+                QByteArray(100000, 'x') + "\"}}",
+            "pass",
+            {u(u8"<U+202E>evil<U+202C>张三.fdp"), u(u8"2026<U+200B>-12-06"), u(u8"全文共100000个字符")},
+            u8"\u202Eevil\u202C张三.fdp");
         row("refused", "{\"code\":1,\"des\":\"X\"}", "", {}, "");
         row("abnormal", "{\"code\":0}", "", {}, "");
     }
@@ -130,7 +139,51 @@ private slots:
         got.remove(QRegularExpression(QStringLiteral("\\s")));
         for (const QString &expected : inPdf)
             QVERIFY2(got.contains(expected), qPrintable(expected + QStringLiteral(" not in ") + got));
-        QVERIFY(poppler(QStringLiteral("pdfinfo"), {pdf}).contains("Pages:           1"));
+        const QByteArray info = poppler(QStringLiteral("pdfinfo"), {pdf});
+        QVERIFY2(info.contains("Pages:           1") || info.contains("Pages:           2"),
+                 info.constData());
+    }
+
+    // What a document shows of text from outside.
+    void visible_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("maxLines");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<bool>("cut");
+        const auto row = [](const char *name, const QString &text, int maxLines, const QString &shown,
+                            bool cut) { QTest::newRow(name) << text << maxLines << shown << cut; };
+        const QString a(2000, QLatin1Char('a'));
+        row("plain", u(u8"张三 Beijing 😀"), 1, u(u8"张三 Beijing 😀"), false);
+        row("embeddings and overrides", u(u8"\u202A\u202B\u202C\u202D\u202E"), 1,
+            u("<U+202A><U+202B><U+202C><U+202D><U+202E>"), false);
+        row("isolates", u(u8"\u2066a\u2067b\u2068c\u2069"), 1, u("<U+2066>a<U+2067>b<U+2068>c<U+2069>"),
+            false);
+        row("marks", u(u8"\u200E\u200F\u061C"), 1, u("<U+200E><U+200F><U+061C>"), false);
+        row("zero width", u(u8"\u200B\u200C\u200D\u2060\uFEFF"), 1,
+            u("<U+200B><U+200C><U+200D><U+2060><U+FEFF>"), false);
+        row("other format, beyond 16 bits", u(u8"\u00AD\U000E0041"), 1, u("<U+00AD><U+E0041>"), false);
+        row("C0 and C1 controls", QString(QChar(0)) + u(u8"\u001B[31m\u007F\u0085\u009B"), 1,
+            u("<U+0000><U+001B>[31m<U+007F><U+0085><U+009B>"), false);
+        row("an unpaired surrogate", QString(QChar(0xD800)) + u("x"), 1, u("<U+D800>x"), false);
+        row("line breaks on one line", u(u8"a\nb\r\tc\u2028d\u2029"), 1,
+            u("a<U+000A>b<U+000D><U+0009>c<U+2028>d<U+2029>"), false);
+        row("line feeds kept up to the last line", u("a\nb\r\nc\nd"), 3, u("a\nb<U+000D>\nc"), true);
+        row("2,000 characters", a, 1, a, false);
+        row("2,001 characters", a + u("b"), 1, a, true);
+        row("2,000 characters beyond 16 bits", u(u8"😀").repeated(2000), 1, u(u8"😀").repeated(2000), false);
+        row("an escape is not split", a.left(1995) + u(u8"\u202E"), 1, a.left(1995), true);
+    }
+    void visible()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, maxLines);
+        QFETCH(QString, shown);
+        QFETCH(bool, cut);
+        const VisibleText got = visibleText(text, maxLines);
+        QCOMPARE(got.text, shown);
+        QCOMPARE(got.cut, cut);
+        QCOMPARE(got.characters, int(text.toUcs4().size()));
     }
 
     void read_data()
