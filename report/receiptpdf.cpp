@@ -158,7 +158,7 @@ QFont digestFont(const QString &digest, qreal width, const QPaintDevice *device)
 
 } // namespace
 
-QByteArray receiptPdf(const Receipt &r)
+QByteArray receiptPdf(const Receipt &r, QRectF *markBox)
 {
     QByteArray pdf;
     QBuffer buffer(&pdf);
@@ -182,10 +182,12 @@ QByteArray receiptPdf(const Receipt &r)
     pages.paragraphs(gbText(texts::kReceiptTitle), textFont(18, true), 0, W);
     pages.skip(14 * kPt);
 
-    // The verdict, with its icon beside it, and what exactly was compared.
+    // The verdict, with its mark beside it, and what exactly was compared.
     const qreal icon = 34 * kPt;
     const qreal top = pages.y();
     drawVerdictIcon(p, QRectF(0, top, icon, icon), r.pass);
+    if (markBox)
+        *markBox = QRectF(kMarginPt, kMarginPt + top / kPt, icon / kPt, icon / kPt);
     pages.skip(1 * kPt);
     pages.paragraphs(gbText(r.pass ? texts::kPassHeading : texts::kFailHeading), textFont(15, true),
                      icon + 12 * kPt, W - icon - 12 * kPt);

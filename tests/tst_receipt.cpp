@@ -6,6 +6,7 @@
 #include "report/receiptpdf.h"
 
 #include <QDir>
+#include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -142,6 +143,22 @@ private slots:
         const QByteArray info = poppler(QStringLiteral("pdfinfo"), {pdf});
         QVERIFY2(info.contains("Pages:           1") || info.contains("Pages:           2"),
                  info.constData());
+
+        // The mark a reader sees first: points that only a tick inks, and only a cross.
+        QRectF mark;
+        QVERIFY(!receiptPdf(*r, &mark).isEmpty());
+        poppler(QStringLiteral("pdftoppm"),
+                {QStringLiteral("-r"), QStringLiteral("72"), QStringLiteral("-f"), QStringLiteral("1"),
+                 QStringLiteral("-l"), QStringLiteral("1"), QStringLiteral("-singlefile"),
+                 QStringLiteral("-png"), pdf, dir.filePath(QStringLiteral("page"))});
+        const QImage page(dir.filePath(QStringLiteral("page.png")));
+        QCOMPARE(page.size(), QSize(595, 842));
+        const auto inked = [&](qreal fx, qreal fy) {
+            return qGray(page.pixel(
+                       QPointF(mark.x() + fx * mark.width(), mark.y() + fy * mark.height()).toPoint())) < 128;
+        };
+        QCOMPARE(inked(0.30, 0.54), pass);  // the tick's short stroke
+        QCOMPARE(inked(0.38, 0.38), !pass); // the cross's upper left arm
     }
 
     // What a document shows of text from outside.
