@@ -119,7 +119,7 @@ void filehash::digestChosenFile(const QString &path)
     case FileDigest::Status::Ok:
         // Even the same file again: the verdict on screen was for the inputs before this choice.
         hidePanel();
-        chosen = {path, result.bytes, QFileInfo(path).lastModified()};
+        chosen = {path, result.bytes, QFileInfo(path).lastModified(), QDateTime::currentDateTime()};
         leFile->setText(path);
         // The start of the path shows, and all of it in the tooltip, as text, never markup.
         leFile->setCursorPosition(0);

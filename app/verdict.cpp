@@ -42,7 +42,7 @@ void filehash::handleHashReply(QNetworkReply *reply)
         return;
     }
     if (verdict)
-        receipt = makeReceipt(outcome, chosen, QCoreApplication::applicationName());
+        receipt = makeReceipt(outcome, chosen, QStringLiteral("filehash"));
     switch (answer.kind) {
     case HashAnswer::Kind::Unreadable:
     case HashAnswer::Kind::Silent:

@@ -4,6 +4,7 @@
 #include "cli/verifier.h"
 #include "core/receipt.h"
 #include "core/texts.h"
+#include "core/wholefile.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -13,10 +14,10 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <QSocketNotifier>
 #include <QUrl>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -171,7 +172,7 @@ int highest(const QVector<RowResult> &results)
 {
     int code = exitcode::kPassed;
     for (const RowResult &r : results)
-        code = qMax(code, exitCode(r.verdict));
+        code = std::max({code, exitCode(r.verdict), r.receiptNotWritten ? exitcode::kNotWritten : 0});
     return code;
 }
 
@@ -219,12 +220,7 @@ bool writeReport(const QString &path, const QVector<RowResult> &results, QString
                            .toUtf8() +
                        "\r\n";
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() || !file.commit()) {
-        *error = file.errorString();
-        return false;
-    }
-    return true;
+    return writeWholeFiles({{path, content}}, error);
 }
 
 int checkReceipt(const QString &receiptPath, const QString &filePath)
@@ -259,7 +255,8 @@ const char kDescription[] =
     "  filehash-verify --check-receipt RECEIPT.json FILE\n\n"
     "A case file is UTF-8 CSV with the header type,order,path; paths are relative to its folder.\n"
     "Exit codes: 0 all passed, 1 a file differs, 2 the service refused, 3 network, TLS or\n"
-    "time-out, 4 a file could not be read, 64 usage, 130 interrupted; a batch exits with the highest.";
+    "time-out, 4 a file could not be read, 64 usage, 74 a report or a receipt could not be written\n"
+    "whole, 130 interrupted; a batch exits with the highest.";
 
 } // namespace
 
@@ -411,7 +408,7 @@ int runVerifyCommand(const ServiceConfig &builtIn)
         printSummary(results, rows.size(), verifier.stopped());
         QString error;
         if (parser.isSet(report) && !writeReport(parser.value(report), results, &error))
-            code = qMax(code, complain(parser.value(report) + QStringLiteral(": ") + error, exitcode::kFile));
+            code = qMax(code, complain(QStringLiteral("report not saved: ") + error, exitcode::kNotWritten));
     }
     return verifier.stopped() ? exitcode::kInterrupted : code;
 }

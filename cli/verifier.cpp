@@ -219,7 +219,8 @@ void Verifier::answered(QNetworkReply *reply)
         }
     }
     if (!m_options.receiptsDir.isEmpty()) {
-        const ReceiptFile file{result.row.path, result.size, m_modified.at(index)};
+        // The request went out as soon as its digest was taken (digested()): its time is the digest's.
+        const ReceiptFile file{result.row.path, result.size, m_modified.at(index), outcome.sent.at};
         writeReceipt(result, makeReceipt(outcome, file, QCoreApplication::applicationName()));
     }
     next();
@@ -238,6 +239,7 @@ void Verifier::writeReceipt(RowResult &result, const std::optional<Receipt> &rec
     QString error;
     if (!saveReceipt(*receipt, base, &error)) {
         std::fprintf(stderr, "filehash-verify: receipt not saved: %s\n", qPrintable(error));
+        result.receiptNotWritten = true;
         result.message += (result.message.isEmpty() ? QString() : QStringLiteral("; ")) +
                           QStringLiteral("receipt not saved: ") + error;
     }

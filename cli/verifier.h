@@ -35,6 +35,7 @@ struct RowResult {
     QString time;
     QString location;
     QString message;
+    bool receiptNotWritten = false; // a receipt was due and could not be written whole
 };
 
 int exitCode(RowResult::Verdict verdict);

@@ -93,3 +93,8 @@ HashAnswer readHashAnswer(const QByteArray &body)
     }
     return answer;
 }
+
+QJsonObject hashAnswerData(const QByteArray &body)
+{
+    return QJsonDocument::fromJson(parserInput(body)).object().value(QStringLiteral("data")).toObject();
+}

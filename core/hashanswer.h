@@ -2,6 +2,7 @@
 #define FILEHASH_HASHANSWER_H
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QString>
 
 // What the service's answer to a hash query asks the window to show. Pure: no widgets,
@@ -23,5 +24,8 @@ struct HashAnswer {
 };
 
 HashAnswer readHashAnswer(const QByteArray &body);
+
+// The answer's "data" object as readHashAnswer() reads the body; empty when there is none.
+QJsonObject hashAnswerData(const QByteArray &body);
 
 #endif

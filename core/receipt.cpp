@@ -24,6 +24,19 @@ QDateTime readTime(const QJsonValue &value)
     return QDateTime::fromString(value.toString(), Qt::ISODateWithMs);
 }
 
+// A field of the answer: null when the service did not return it as text.
+QJsonValue fieldValue(const std::optional<QString> &field)
+{
+    return field ? QJsonValue(*field) : QJsonValue(QJsonValue::Null);
+}
+
+std::optional<QString> readField(const QJsonValue &value)
+{
+    if (!value.isString())
+        return std::nullopt;
+    return value.toString();
+}
+
 } // namespace
 
 bool operator==(const Receipt &a, const Receipt &b)
@@ -32,8 +45,8 @@ bool operator==(const Receipt &a, const Receipt &b)
     const hashquery::Connection &d = b.connection;
     return a.pass == b.pass && a.type == b.type && a.typeName == b.typeName && a.order == b.order &&
            a.fileName == b.fileName && a.filePath == b.filePath && a.fileSize == b.fileSize &&
-           a.fileModified == b.fileModified && a.sha256 == b.sha256 && a.serviceUrl == b.serviceUrl &&
-           c.certSubject == d.certSubject && c.certIssuer == d.certIssuer &&
+           a.fileModified == b.fileModified && a.digestedAt == b.digestedAt && a.sha256 == b.sha256 &&
+           a.serviceUrl == b.serviceUrl && c.certSubject == d.certSubject && c.certIssuer == d.certIssuer &&
            c.certNotBefore == d.certNotBefore && c.certNotAfter == d.certNotAfter &&
            c.certSha256 == d.certSha256 && c.protocol == d.protocol && c.cipher == d.cipher &&
            a.applicant == b.applicant && a.time == b.time && a.location == b.location && a.body == b.body &&
@@ -69,21 +82,16 @@ std::optional<Receipt> makeReceipt(const hashquery::Outcome &outcome, const Rece
     r.filePath = file.path;
     r.fileSize = file.size;
     r.fileModified = file.modified;
+    r.digestedAt = file.digestedAt;
     r.sha256 = outcome.sent.hash;
     r.serviceUrl = outcome.url.toString();
     r.connection = outcome.connection;
-    r.applicant = answer.userName;
-    r.time = answer.optTime;
-    r.location = answer.deviceInfo;
-    if (!r.pass) {
-        // The window shows no record with a fail, but what the service said about it belongs in the
-        // record; the body itself is kept whole in any case.
-        const QJsonObject data =
-            QJsonDocument::fromJson(outcome.body).object().value(QStringLiteral("data")).toObject();
-        r.applicant = data.value(QStringLiteral("userName")).toString();
-        r.time = data.value(QStringLiteral("optTime")).toString();
-        r.location = data.value(QStringLiteral("deviceInfo")).toString();
-    }
+    // Read as the window reads a pass's fields; the window shows none with a fail, but what the
+    // service said about it belongs in the record. The body itself is kept whole in any case.
+    const QJsonObject data = hashAnswerData(outcome.body);
+    r.applicant = readField(data.value(QStringLiteral("userName")));
+    r.time = readField(data.value(QStringLiteral("optTime")));
+    r.location = readField(data.value(QStringLiteral("deviceInfo")));
     r.body = outcome.body;
     r.sentAt = outcome.sent.at;
     r.answeredAt = outcome.answeredAt;
@@ -105,7 +113,8 @@ QByteArray receiptJson(const Receipt &r)
     o.insert(QStringLiteral("file"), QJsonObject{{QStringLiteral("name"), r.fileName},
                                                  {QStringLiteral("path"), r.filePath},
                                                  {QStringLiteral("size"), r.fileSize},
-                                                 {QStringLiteral("modified"), timeObject(r.fileModified)}});
+                                                 {QStringLiteral("modified"), timeObject(r.fileModified)},
+                                                 {QStringLiteral("digestedAt"), timeObject(r.digestedAt)}});
     o.insert(QStringLiteral("sha256"), r.sha256);
     o.insert(
         QStringLiteral("service"),
@@ -119,9 +128,9 @@ QByteArray receiptJson(const Receipt &r)
                     {QStringLiteral("protocol"), c.protocol},
                     {QStringLiteral("cipher"), c.cipher}});
     o.insert(QStringLiteral("answer"),
-             QJsonObject{{QStringLiteral("applicant"), r.applicant},
-                         {QStringLiteral("time"), r.time},
-                         {QStringLiteral("location"), r.location},
+             QJsonObject{{QStringLiteral("applicant"), fieldValue(r.applicant)},
+                         {QStringLiteral("time"), fieldValue(r.time)},
+                         {QStringLiteral("location"), fieldValue(r.location)},
                          {QStringLiteral("bodyBase64"), QString::fromLatin1(r.body.toBase64())}});
     o.insert(QStringLiteral("sentAt"), timeObject(r.sentAt));
     o.insert(QStringLiteral("answeredAt"), timeObject(r.answeredAt));
@@ -163,6 +172,7 @@ std::optional<Receipt> readReceiptJson(const QByteArray &json, QString *error)
     r.filePath = file.value(QStringLiteral("path")).toString();
     r.fileSize = static_cast<qint64>(file.value(QStringLiteral("size")).toDouble());
     r.fileModified = readTime(file.value(QStringLiteral("modified")).toObject().value(QStringLiteral("utc")));
+    r.digestedAt = readTime(file.value(QStringLiteral("digestedAt")).toObject().value(QStringLiteral("utc")));
     r.sha256 = sha256;
     const QJsonObject service = o.value(QStringLiteral("service")).toObject();
     r.serviceUrl = service.value(QStringLiteral("url")).toString();
@@ -175,9 +185,9 @@ std::optional<Receipt> readReceiptJson(const QByteArray &json, QString *error)
     r.connection.protocol = service.value(QStringLiteral("protocol")).toString();
     r.connection.cipher = service.value(QStringLiteral("cipher")).toString();
     const QJsonObject answer = o.value(QStringLiteral("answer")).toObject();
-    r.applicant = answer.value(QStringLiteral("applicant")).toString();
-    r.time = answer.value(QStringLiteral("time")).toString();
-    r.location = answer.value(QStringLiteral("location")).toString();
+    r.applicant = readField(answer.value(QStringLiteral("applicant")));
+    r.time = readField(answer.value(QStringLiteral("time")));
+    r.location = readField(answer.value(QStringLiteral("location")));
     r.body = QByteArray::fromBase64(answer.value(QStringLiteral("bodyBase64")).toString().toLatin1());
     r.sentAt = readTime(o.value(QStringLiteral("sentAt")).toObject().value(QStringLiteral("utc")));
     r.answeredAt = readTime(o.value(QStringLiteral("answeredAt")).toObject().value(QStringLiteral("utc")));

@@ -20,12 +20,14 @@ struct Receipt {
     QString filePath;
     qint64 fileSize = 0;
     QDateTime fileModified;
-    QString sha256; // the digest that was sent
+    QDateTime digestedAt; // when the digest was taken; invalid in receipts written before it was kept
+    QString sha256;       // the digest that was sent
     QString serviceUrl;
     hashquery::Connection connection;
-    QString applicant;
-    QString time;
-    QString location;
+    // The answer's fields, none when the service did not return them as text.
+    std::optional<QString> applicant;
+    std::optional<QString> time; // as the service gives it, with no zone
+    std::optional<QString> location;
     QByteArray body; // the answer exactly as received
     QDateTime sentAt;
     QDateTime answeredAt;
@@ -35,14 +37,16 @@ struct Receipt {
 
 bool operator==(const Receipt &a, const Receipt &b);
 
-// The file as it was when its digest was taken.
+// The file as it was when its digest was taken, and when that was.
 struct ReceiptFile {
     QString path;
     qint64 size = 0;
     QDateTime modified;
+    QDateTime digestedAt;
 };
 
-// The receipt of a pass or a fail; nothing for any other outcome.
+// The receipt of a pass or a fail; nothing for any other outcome. toolName is the product's name
+// ("filehash", "filehash-verify"), which the receipt names with the version.
 std::optional<Receipt> makeReceipt(const hashquery::Outcome &outcome, const ReceiptFile &file,
                                    const QString &toolName);
 

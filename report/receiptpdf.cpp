@@ -1,15 +1,15 @@
 #include "report/receiptpdf.h"
 
 #include "core/texts.h"
+#include "core/visibletext.h"
+#include "core/wholefile.h"
 
 #include <QBuffer>
-#include <QFile>
 #include <QFontMetricsF>
 #include <QLocale>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPdfWriter>
-#include <QSaveFile>
 #include <QTextLayout>
 
 namespace
@@ -19,6 +19,9 @@ namespace
 constexpr qreal kPt = 10;
 constexpr qreal kMarginPt = 50;
 constexpr qreal kLabelPt = 100; // width of the caption column
+// The answer keeps its line breaks up to this many lines: with the cut at 2,000 characters its row
+// stays within a page, whatever the answer.
+constexpr int kBodyLines = 30;
 
 QFont textFont(qreal points, bool bold = false)
 {
@@ -52,6 +55,7 @@ public:
     QPainter &painter() { return m_painter; }
     qreal width() const { return m_width; }
     qreal y() const { return m_y; }
+    int page() const { return m_page; }
     void skip(qreal height) { m_y += height; }
 
     // Starts a new page if less than height is left on this one.
@@ -60,6 +64,7 @@ public:
         if (m_y + height > m_bottom && m_y > 0) {
             m_writer->newPage();
             m_y = 0;
+            ++m_page;
         }
     }
 
@@ -94,6 +99,7 @@ private:
     qreal m_width;
     qreal m_bottom;
     qreal m_y = 0;
+    int m_page = 0;
 };
 
 // A circle with a tick or a cross: tells the verdict in black and white as well as in colour.
@@ -126,23 +132,16 @@ void drawVerdictIcon(QPainter &p, const QRectF &box, bool pass)
 QString timeLine(const QDateTime &at)
 {
     if (!at.isValid())
-        return QString();
+        return gbText(texts::kReceiptNotRecorded);
     return localTimeText(at) + QStringLiteral("   (UTC ") + utcTimeText(at) + QLatin1Char(')');
 }
 
-// The body as text when it is valid UTF-8 (control characters other than line ends shown as
-// U+FFFD); a null string when it is not.
+// The body as text when it is valid UTF-8; a null string when it is not.
 QString bodyText(const QByteArray &body)
 {
-    QString text = QString::fromUtf8(body);
+    const QString text = QString::fromUtf8(body);
     // Malformed UTF-8 comes back as U+FFFD, so does not encode to the same bytes.
-    if (text.toUtf8() != body)
-        return QString();
-    for (QChar &ch : text) {
-        if (ch.unicode() < 0x20 && ch != QLatin1Char('\n') && ch != QLatin1Char('\t'))
-            ch = QChar(QChar::ReplacementCharacter);
-    }
-    return text;
+    return text.toUtf8() == body ? text : QString();
 }
 
 // The digest's face: as large as reads well, small enough that 64 characters fit on one line.
@@ -159,7 +158,7 @@ QFont digestFont(const QString &digest, qreal width, const QPaintDevice *device)
 
 } // namespace
 
-QByteArray receiptPdf(const Receipt &r)
+QByteArray receiptPdf(const Receipt &r, QRectF *markBox)
 {
     QByteArray pdf;
     QBuffer buffer(&pdf);
@@ -168,7 +167,7 @@ QByteArray receiptPdf(const Receipt &r)
     writer.setResolution(static_cast<int>(72 * kPt));
     writer.setPageSize(QPageSize(QPageSize::A4));
     writer.setPageMargins(QMarginsF(kMarginPt, kMarginPt, kMarginPt, kMarginPt), QPageLayout::Point);
-    writer.setTitle(gbText(texts::kReceiptTitle) + QLatin1Char(' ') + r.order);
+    writer.setTitle(gbText(texts::kReceiptTitle) + QLatin1Char(' ') + visibleText(r.order).text);
     writer.setCreator(r.toolName + QLatin1Char(' ') + r.toolVersion);
 
     Pages pages(&writer);
@@ -183,15 +182,19 @@ QByteArray receiptPdf(const Receipt &r)
     pages.paragraphs(gbText(texts::kReceiptTitle), textFont(18, true), 0, W);
     pages.skip(14 * kPt);
 
-    // The verdict, with its icon beside it.
+    // The verdict, with its mark beside it, and what exactly was compared.
     const qreal icon = 34 * kPt;
     const qreal top = pages.y();
     drawVerdictIcon(p, QRectF(0, top, icon, icon), r.pass);
+    if (markBox)
+        *markBox = QRectF(kMarginPt, kMarginPt + top / kPt, icon / kPt, icon / kPt);
     pages.skip(1 * kPt);
     pages.paragraphs(gbText(r.pass ? texts::kPassHeading : texts::kFailHeading), textFont(15, true),
                      icon + 12 * kPt, W - icon - 12 * kPt);
-    pages.paragraphs(gbText(r.pass ? texts::kPassDesc : texts::kFailDesc), textFont(10.5), icon + 12 * kPt,
-                     W - icon - 12 * kPt);
+    const QString digested =
+        r.digestedAt.isValid() ? localTimeText(r.digestedAt) : gbText(texts::kReceiptNotRecorded);
+    pages.paragraphs(gbText(r.pass ? texts::kReceiptComparedPass : texts::kReceiptComparedFail).arg(digested),
+                     textFont(10.5), icon + 12 * kPt, W - icon - 12 * kPt);
     pages.skip(qMax<qreal>(0, top + icon - pages.y()) + 10 * kPt);
 
     const auto section = [&](const char *title) {
@@ -203,17 +206,31 @@ QByteArray receiptPdf(const Receipt &r)
         p.drawLine(QPointF(0, pages.y() + 2 * kPt), QPointF(W, pages.y() + 2 * kPt));
         pages.skip(7 * kPt);
     };
-    const auto row = [&](const char *name, const QString &value, const QFont &font = QFont()) {
+    // Every value is drawn as visibleText() shows it: most came from outside, and what this tool
+    // wrote itself has nothing to escape. maxLines as visibleText() takes it.
+    const auto row = [&](const char *name, const QString &value, const QFont &font = QFont(),
+                         int maxLines = 1) {
         const QFont valueFont = font == QFont() ? body : font;
-        pages.need(QFontMetricsF(valueFont, &writer).height());
+        const VisibleText shown = visibleText(value, maxLines);
+        // The caption's lines and the value's first one on the same page.
+        const QStringList captionLines = gbText(name).split(QLatin1Char('\n'));
+        pages.need(qMax(QFontMetricsF(caption, &writer).height() * captionLines.size(),
+                        QFontMetricsF(valueFont, &writer).height()));
         const qreal y = pages.y();
+        const int page = pages.page();
         p.setPen(grey);
         pages.paragraphs(gbText(name), caption, 0, label - 6 * kPt);
         const qreal after = pages.y();
         pages.skip(y - after);
         p.setPen(Qt::black);
-        pages.paragraphs(value, valueFont, label, W - label);
-        pages.skip(qMax<qreal>(0, after - pages.y()) + 3 * kPt);
+        pages.paragraphs(shown.text, valueFont, label, W - label);
+        if (shown.cut)
+            pages.paragraphs(gbText(texts::kReceiptCut).arg(shown.characters), body, label, W - label);
+        // A value that went on to the next page has left its caption behind.
+        pages.skip((pages.page() == page ? qMax<qreal>(0, after - pages.y()) : 0) + 3 * kPt);
+    };
+    const auto field = [](const std::optional<QString> &value) {
+        return value ? *value : gbText(texts::kReceiptNotReturned);
     };
 
     section(texts::kReceiptEvidence);
@@ -224,6 +241,7 @@ QByteArray receiptPdf(const Receipt &r)
     row(texts::kReceiptSize,
         QLocale(QLocale::Chinese, QLocale::China).toString(r.fileSize) + gbText(texts::kReceiptBytes));
     row(texts::kReceiptModified, timeLine(r.fileModified));
+    row(texts::kReceiptDigestedAt, timeLine(r.digestedAt));
     row(texts::kReceiptDigest, r.sha256, digestFont(r.sha256, W - label, &writer));
 
     const hashquery::Connection &c = r.connection;
@@ -238,15 +256,18 @@ QByteArray receiptPdf(const Receipt &r)
     const QString fingerprint = c.certSha256.size() > 48
                                     ? c.certSha256.left(48) + QLatin1Char('\n') + c.certSha256.mid(48)
                                     : c.certSha256;
-    row(texts::kReceiptFingerprint, fingerprint, monoFont(8.5));
+    row(texts::kReceiptFingerprint, fingerprint, monoFont(8.5), 2);
     row(texts::kReceiptConnection, c.protocol + QStringLiteral(", ") + c.cipher);
 
     section(texts::kReceiptAnswer);
-    row(texts::kApplicant, r.applicant);
-    row(texts::kTimeInfo, r.time);
-    row(texts::kLocationInfo, r.location);
+    row(texts::kApplicant, field(r.applicant));
+    row(texts::kReceiptServiceTime, field(r.time));
+    row(texts::kLocationInfo, field(r.location));
     const QString text = bodyText(r.body);
-    row(texts::kReceiptBody, text.isNull() ? gbText(texts::kReceiptBodyNotText) : text, monoFont(8));
+    if (text.isNull())
+        row(texts::kReceiptBody, gbText(texts::kReceiptBodyNotText));
+    else
+        row(texts::kReceiptBody, text, monoFont(8), kBodyLines);
 
     section(texts::kReceiptRecord);
     row(texts::kReceiptSentAt, timeLine(r.sentAt));
@@ -261,26 +282,8 @@ QByteArray receiptPdf(const Receipt &r)
 
 bool saveReceipt(const Receipt &receipt, const QString &basePath, QString *error)
 {
-    const QString pdfPath = basePath + QStringLiteral(".pdf");
-    const QString jsonPath = basePath + QStringLiteral(".json");
-    const QByteArray pdf = receiptPdf(receipt);
-    QSaveFile json(jsonPath);
-    QSaveFile people(pdfPath);
-    const auto failed = [error](const QSaveFile &file) {
-        if (error)
-            *error = file.fileName() + QStringLiteral(": ") + file.errorString();
-        return false;
-    };
-    if (!json.open(QIODevice::WriteOnly) || json.write(receiptJson(receipt)) < 0)
-        return failed(json);
-    if (!people.open(QIODevice::WriteOnly) || people.write(pdf) != pdf.size())
-        return failed(people);
-    if (!json.commit())
-        return failed(json);
-    if (!people.commit()) {
-        // One file without the other would be a receipt that cannot be read by people.
-        QFile::remove(jsonPath);
-        return failed(people);
-    }
-    return true;
+    // One without the other would be a receipt that people, or machines, cannot read.
+    return writeWholeFiles({{basePath + QStringLiteral(".pdf"), receiptPdf(receipt)},
+                            {basePath + QStringLiteral(".json"), receiptJson(receipt)}},
+                           error);
 }

@@ -31,14 +31,23 @@ class TestEndToEnd : public QObject
             .replace(QLatin1String("@changed"), m_changed);
     }
     // Starts filehash-verify in the test folder, args split at spaces and preceded by the service and its
-    // CA unless they name a service.
-    void start(QProcess &p, QString args) const
+    // CA unless they name a service. A limit on the size of the files it writes (in 512-byte blocks,
+    // SIGXFSZ ignored) makes writing fail as on a full disk.
+    void start(QProcess &p, QString args, int blocks = 0) const
     {
         if (!args.startsWith(QLatin1String("--service")))
             args.prepend(
                 QStringLiteral("--service @url --ca %1 ").arg(testCertPath(QStringLiteral("ca.pem"))));
         p.setWorkingDirectory(m_dir.path());
-        p.start(builtProgram(QStringLiteral("filehash-verify")), expanded(args).split(QLatin1Char(' ')));
+        const QString program = builtProgram(QStringLiteral("filehash-verify"));
+        const QStringList list = expanded(args).split(QLatin1Char(' '));
+        if (blocks == 0)
+            return p.start(program, list);
+        p.start(QStringLiteral("/bin/sh"),
+                QStringList{QStringLiteral("-c"),
+                            QStringLiteral("trap '' XFSZ; ulimit -f %1; exec \"$0\" \"$@\"").arg(blocks),
+                            program} +
+                    list);
     }
     // Runs it; returns its exit code (-1 when it did not end by itself) and what it wrote.
     std::pair<int, QByteArray> run(const QString &args) const
@@ -209,6 +218,33 @@ private slots:
         QCOMPARE(run(QStringLiteral("--check-receipt ") + receipt + QStringLiteral(" kept.pdf")).first, 0);
         QCOMPARE(run(QStringLiteral("--check-receipt ") + receipt + QStringLiteral(" changed.wav")).first, 1);
         QCOMPARE(run(QStringLiteral("--check-receipt report.json kept.pdf")).first, 64);
+    }
+
+    void notWritten_data()
+    {
+        QTest::addColumn<int>("blocks"); // see start()
+        QTest::addColumn<QString>("args");
+        QTest::addColumn<QString>("told");
+        QTest::newRow("receipts on a full disk") << 8 << "--batch case.csv --receipts full.d"
+                                                 << "receipt not saved: ";
+        QTest::newRow("report name too long") << 0
+                                              << QStringLiteral("--batch case.csv --report ") +
+                                                     QString(300, QLatin1Char('r')) + QStringLiteral(".csv")
+                                              << "report not saved: ";
+    }
+    void notWritten()
+    {
+        QFETCH(int, blocks);
+        QFETCH(QString, args);
+        QFETCH(QString, told);
+        writeCase(QStringLiteral("1,%1,kept.pdf\n5,%2,changed.wav\n"));
+        QDir(m_dir.path()).mkdir(QStringLiteral("full.d"));
+        QProcess p;
+        start(p, args, blocks);
+        QVERIFY(p.waitForFinished(20000));
+        // Above the fail's 1, and said on standard error.
+        QCOMPARE(p.exitCode(), 74);
+        QVERIFY(QString::fromUtf8(p.readAllStandardError()).contains(told));
     }
 
     void interrupt()
