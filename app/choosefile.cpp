@@ -130,6 +130,7 @@ void filehash::digestChosenFile(const QString &path)
         QMessageBox::about(this, gbText(texts::kInfoTitle), gbText(texts::kFileEmpty));
         break;
     case FileDigest::Status::CannotRead:
+    case FileDigest::Status::NotRegular: // the window takes pipes and devices too
         QMessageBox::about(this, gbText(texts::kInfoTitle), gbText(texts::kCannotRead));
         break;
     case FileDigest::Status::Changed:

@@ -22,6 +22,8 @@ const char *problem(FileDigest::Status status)
         return "it changed while it was read; the digest would not match any one state of it";
     case FileDigest::Status::Cancelled:
         return "cancelled";
+    case FileDigest::Status::NotRegular:
+        return "not a regular file";
     case FileDigest::Status::Ok:
     case FileDigest::Status::Empty:
         break;

@@ -18,18 +18,21 @@ DigestJob::~DigestJob()
     delete m_thread;
 }
 
-void DigestJob::start(const QString &path)
+void DigestJob::start(const QString &path, bool regularOnly)
 {
     if (m_thread)
         return;
     m_path = path;
     // Signals are emitted from the worker, so they reach receivers on this job's thread queued.
     // A job destroyed meanwhile has waited for the worker first, so `this` is alive while it runs.
-    m_thread = QThread::create([this, path] {
-        const FileDigest result = digestFile(path, [this](qint64 done, qint64 total) {
-            emit progress(done, total);
-            return !m_cancel.load(std::memory_order_relaxed);
-        });
+    m_thread = QThread::create([this, path, regularOnly] {
+        const FileDigest result = digestFile(
+            path,
+            [this](qint64 done, qint64 total) {
+                emit progress(done, total);
+                return !m_cancel.load(std::memory_order_relaxed);
+            },
+            regularOnly);
         emit finished(result);
     });
     m_thread->start();

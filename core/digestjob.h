@@ -23,8 +23,8 @@ public:
     explicit DigestJob(QObject *parent = nullptr);
     ~DigestJob() override;
 
-    // Starts hashing path; a job starts once.
-    void start(const QString &path);
+    // Starts hashing path; a job starts once. regularOnly: see digestFile().
+    void start(const QString &path, bool regularOnly = false);
     // Asks the digest to stop; finished() then reports Cancelled, unless it had ended already.
     void cancel();
     QString path() const { return m_path; }

@@ -17,6 +17,7 @@ struct FileDigest {
         CannotRead, // opening or a read failed, or it is a directory
         Changed,    // size or modification time changed while it was read, or it grew past its size
         Cancelled,  // the progress callback asked to stop
+        NotRegular, // only regular files were asked for, and this is a FIFO, a device or a socket
     };
     Status status = Status::CannotRead;
     QString hex;      // 64 lower-case hexadecimal characters when status is Ok, else empty
@@ -30,7 +31,10 @@ struct FileDigest {
 // (status Cancelled). It runs on the thread that called digestFile(), typically a worker thread.
 using DigestProgress = std::function<bool(qint64 done, qint64 total)>;
 
-FileDigest digestFile(const QString &path, const DigestProgress &progress = DigestProgress());
+// With regularOnly, anything but a regular file (after links) is refused before a byte is read:
+// a FIFO or a device may never end, or never be the same twice.
+FileDigest digestFile(const QString &path, const DigestProgress &progress = DigestProgress(),
+                      bool regularOnly = false);
 
 // Bytes per block of a regular file: the unit in which it is handed from the reading thread to the
 // hash. digestFile() holds a few such blocks, however large the file. bench/README.md has the

@@ -14,9 +14,13 @@ using namespace digest_detail;
 namespace
 {
 
-FileDigest digestPortable(const QString &path, const DigestProgress &progress)
+FileDigest digestPortable(const QString &path, const DigestProgress &progress, bool regularOnly)
 {
     QFile file(path);
+    // Asked of the name before opening: opening a FIFO without a writer would not return.
+    const QFileInfo info(path);
+    if (regularOnly && info.exists() && !info.isDir() && !info.isFile())
+        return stopped(FileDigest::Status::NotRegular, 0);
     if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return stopped(FileDigest::Status::CannotRead, 0);
     // Without poll() a pipe that never delivers blocks in read(); this code is the fallback for
@@ -54,7 +58,7 @@ FileDigest digestPortable(const QString &path, const DigestProgress &progress)
 
 } // namespace
 
-FileDigest digestFile(const QString &path, const DigestProgress &progress)
+FileDigest digestFile(const QString &path, const DigestProgress &progress, bool regularOnly)
 {
-    return digestPortable(path, progress);
+    return digestPortable(path, progress, regularOnly);
 }

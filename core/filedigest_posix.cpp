@@ -240,7 +240,7 @@ std::optional<FileDigest::Status> streamHere(int fd, bool regular, Stream &strea
     }
 }
 
-FileDigest digestPosix(const QString &path, const DigestProgress &progress)
+FileDigest digestPosix(const QString &path, const DigestProgress &progress, bool regularOnly)
 {
     const QByteArray name = QFile::encodeName(path);
     if (name.isEmpty())
@@ -259,6 +259,8 @@ FileDigest digestPosix(const QString &path, const DigestProgress &progress)
 
     // A regular file is read with plain blocking reads; anything else is polled.
     const bool regular = S_ISREG(before.st_mode);
+    if (regularOnly && !regular)
+        return stopped(FileDigest::Status::NotRegular, 0);
     if (regular) {
         const int flags = ::fcntl(fd, F_GETFL);
         if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0)
@@ -302,7 +304,7 @@ FileDigest digestPosix(const QString &path, const DigestProgress &progress)
 
 } // namespace
 
-FileDigest digestFile(const QString &path, const DigestProgress &progress)
+FileDigest digestFile(const QString &path, const DigestProgress &progress, bool regularOnly)
 {
-    return digestPosix(path, progress);
+    return digestPosix(path, progress, regularOnly);
 }

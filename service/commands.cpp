@@ -194,7 +194,8 @@ int preserve(const std::vector<std::string> &args)
         complain(path + ": " + problem);
         return Failure;
     }
-    const FileDigest digest = digestFile(file);
+    // Regular files only here too: what was checked above may have been replaced since.
+    const FileDigest digest = digestFile(file, DigestProgress(), true);
     switch (digest.status) {
     case FileDigest::Status::Ok:
         break;
@@ -203,6 +204,9 @@ int preserve(const std::vector<std::string> &args)
         return Failure;
     case FileDigest::Status::Changed:
         complain(path + ": the file changed while it was read; preserve it once it is complete");
+        return Failure;
+    case FileDigest::Status::NotRegular:
+        complain(path + ": not a regular file");
         return Failure;
     case FileDigest::Status::CannotRead:
     case FileDigest::Status::Cancelled:
