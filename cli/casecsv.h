@@ -1,27 +1,25 @@
 #ifndef FILEHASH_CLI_CASECSV_H
 #define FILEHASH_CLI_CASECSV_H
 
-#include <QByteArray>
-#include <QList>
+#include <QFile>
 #include <QString>
 #include <QStringList>
-#include <QVector>
+
+#include <array>
+#include <memory>
+#include <optional>
+#include <unordered_map>
+
+class QTextDecoder;
 
 // A case file lists the evidence to verify, one file a row:
 //   type,order,path
-//   1,QV20261206123456,contracts/sale.pdf
-// UTF-8 (with or without a BOM), LF or CRLF line ends, fields quoted as in RFC 4180, paths
+//   1,QV20261206K3F9ZQ2M7TB0X,contracts/sale.pdf
+// The header may also name the columns in Chinese (类型, 订单号, 文件) and in any order; the type
+// is a code (1-18) or its name (e.g. 在线签约). UTF-8 with or without a BOM, or, as spreadsheets
+// save it on Chinese systems, GB18030; LF or CRLF line ends; fields quoted as in RFC 4180; paths
 // relative to the case file's folder.
 
-// One record of CSV text with the line it starts on.
-struct CsvRecord {
-    int line = 0;
-    QStringList fields;
-};
-
-// Splits CSV text into records; blank lines are skipped. error is set (and the records read so far
-// returned) when a quoted field is never closed.
-QList<CsvRecord> parseCsv(const QString &text, QString *error);
 // One line of CSV (without its line end), quoting fields that need it.
 QString csvLine(const QStringList &fields);
 
@@ -33,12 +31,57 @@ struct CaseRow {
     QString error; // why the row cannot be verified; empty when it can
 };
 
-struct CaseFile {
-    QVector<CaseRow> rows;
-    QString error; // the text is not a case file at all
-};
+// The evidence type a text names: its code or its name; 0 for neither.
+int evidenceType(const QString &text);
 
-// Reads a case file's content; baseDir is the folder relative paths start from.
-CaseFile readCaseFile(const QByteArray &data, const QString &baseDir);
+// A row as the user gave it; baseDir is the folder a relative path starts from.
+CaseRow caseRow(int line, const QString &type, const QString &order, const QString &path,
+                const QString &baseDir);
+
+// Reads a case file a row at a time, so that memory stays flat whatever the number of rows.
+// Nothing is verified until the whole file has been looked at once: a file that is not a case
+// file at all (not text, a line over the bound, no header) is refused before its first row.
+class CaseReader
+{
+public:
+    // Longer lines are not a case file's: refused with their number rather than read into memory.
+    static constexpr qint64 kMaxLineBytes = 64 * 1024;
+
+    CaseReader();
+    ~CaseReader();
+    CaseReader(const CaseReader &) = delete;
+    CaseReader &operator=(const CaseReader &) = delete;
+
+    // Opens the case file and checks its encoding, its line lengths and its header; false with
+    // error() saying why it is not a case file.
+    bool open(const QString &path);
+    // The next row, in the file's order; nothing at the end, or when the file turns out not to be
+    // a case file after all (an unclosed quote: error() says so).
+    std::optional<CaseRow> next();
+    QString error() const { return m_error; }
+    // "UTF-8" or "GB18030".
+    QString encoding() const { return m_encoding; }
+    // Rows after the header, as counted when the file was opened.
+    int rowCount() const { return m_rowCount; }
+
+private:
+    // The next record's fields and the line it starts on; false at the end or on an error.
+    bool nextRecord(QStringList *fields, int *line);
+
+    QFile m_file;
+    QString m_baseDir;
+    QString m_error;
+    QString m_encoding;
+    std::unique_ptr<QTextDecoder> m_decoder;
+    int m_lineNumber = 0; // lines read so far
+    int m_rowCount = 0;   // rows after the header, counted at open()
+    std::array<int, 3> m_columns{}; // where type, order and path are
+    // Type, order and path of the rows so far, by a 128-bit digest of the three, with their line:
+    // a row given twice is told, in bounded memory per row.
+    struct KeyHash {
+        size_t operator()(const std::array<quint64, 2> &key) const { return size_t(key[0] ^ key[1]); }
+    };
+    std::unordered_map<std::array<quint64, 2>, int, KeyHash> m_seen;
+};
 
 #endif

@@ -1,20 +1,21 @@
 #include "cli/command.h"
 
 #include "cli/casecsv.h"
+#include "cli/checkreceipt.h"
+#include "cli/output.h"
+#include "cli/report.h"
 #include "cli/verifier.h"
-#include "core/receipt.h"
 #include "core/texts.h"
-#include "core/wholefile.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonObject>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <QUrl>
 
 #include <algorithm>
@@ -29,16 +30,171 @@
 namespace
 {
 
-void out(const QString &text)
-{
-    const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
-}
+// What the command line asks for.
+struct Invocation {
+    enum class Mode { One, Case, CheckReceipt };
+    Mode mode = Mode::One;
+    QString type;
+    QString order;
+    QString file;
+    QString casePath;
+    QString receipt; // --check-receipt
+    QString report;
+    bool json = false;
+    bool quiet = false;
+    bool status = false;
+    Verifier::Options verifier;
+    QByteArray caPem;
+};
 
 int complain(const QString &text, int code)
 {
-    std::fprintf(stderr, "filehash-verify: %s\n", text.toUtf8().constData());
+    output::err(text);
     return code;
+}
+
+QString description()
+{
+    QString text = QStringLiteral(
+        "Verifies preserved evidence files with the verification service, one file or a whole case.\n\n"
+        "  filehash-verify --type N --order ORDER FILE [--json] [--receipts DIR]\n"
+        "  filehash-verify --batch CASE.csv [--report OUT.csv|OUT.json] [--receipts DIR] [--quiet|--status]\n"
+        "  filehash-verify --check-receipt RECEIPT.json FILE [--json]\n\n"
+        "A case is CSV (UTF-8, or GB18030 as spreadsheets save it) with the header type,order,path\n"
+        "(or 类型,订单号,文件); paths are relative to its folder. A case prints a line per row as it is\n"
+        "done, then a summary; errors and diagnostics go to standard error.\n\n"
+        "Evidence types (the type is the code or the name):\n");
+    for (int code = 1; code <= texts::kTypeCount; ++code)
+        text += QStringLiteral("  %1  %2\n").arg(code, 2).arg(gbText(texts::kTypeNames[code - 1]));
+    text += QStringLiteral("\nExit codes (a case exits with the highest):\n");
+    for (const exitcode::Meaning &m : exitcode::kTable)
+        text += QStringLiteral("  %1  %2\n").arg(m.code, 3).arg(QLatin1String(m.text));
+    return text;
+}
+
+// Parses the command line into invocation; an exit code when the program is done already (help,
+// version, a usage error).
+std::optional<int> parse(const ServiceConfig &builtIn, Invocation *invocation)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(description());
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    const QCommandLineOption type(QStringLiteral("type"), QStringLiteral("Evidence type: code 1-18 or name."),
+                                  QStringLiteral("N"));
+    const QCommandLineOption order(QStringLiteral("order"), QStringLiteral("Order number."),
+                                   QStringLiteral("ORDER"));
+    const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("Print one JSON object (one file, "
+                                                                         "--check-receipt)."));
+    const QCommandLineOption batch(QStringLiteral("batch"),
+                                   QStringLiteral("Verify every row of a case file."),
+                                   QStringLiteral("CASE.csv"));
+    const QCommandLineOption report(QStringLiteral("report"),
+                                    QStringLiteral("Write a row per file to a .csv or .json file."),
+                                    QStringLiteral("OUT"));
+    const QCommandLineOption receipts(QStringLiteral("receipts"),
+                                      QStringLiteral("Write a receipt (PDF and JSON) for every verdict."),
+                                      QStringLiteral("DIR"));
+    const QCommandLineOption quiet(QStringLiteral("quiet"),
+                                   QStringLiteral("Print only the rows that did not pass."));
+    const QCommandLineOption status(QStringLiteral("status"),
+                                    QStringLiteral("Print nothing: the exit code tells the outcome."));
+    const QCommandLineOption check(QStringLiteral("check-receipt"),
+                                   QStringLiteral("Is FILE the file the receipt names, and did it pass?"),
+                                   QStringLiteral("RECEIPT.json"));
+    const QCommandLineOption service(QStringLiteral("service"),
+                                     QStringLiteral("Service base URL (HTTPS) instead of the built-in one."),
+                                     QStringLiteral("URL"));
+    const QCommandLineOption ca(
+        QStringLiteral("ca"),
+        QStringLiteral("PEM file of CA certificates to trust instead of the built-in ones."),
+        QStringLiteral("FILE"));
+    parser.addOptions({type, order, json, batch, report, receipts, quiet, status, check, service, ca});
+    parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The evidence file."));
+
+    if (!parser.parse(QCoreApplication::arguments()))
+        return complain(parser.errorText(), exitcode::kUsage);
+    if (parser.isSet(help)) {
+        output::out(parser.helpText());
+        return exitcode::kPassed;
+    }
+    if (parser.isSet(version)) {
+        output::out(QCoreApplication::applicationName() + QLatin1Char(' ') +
+                    QCoreApplication::applicationVersion() + QLatin1Char('\n'));
+        return exitcode::kPassed;
+    }
+    Invocation &in = *invocation;
+    const QStringList files = parser.positionalArguments();
+    const bool one = parser.isSet(type) || parser.isSet(order);
+    if (int(one) + int(parser.isSet(batch)) + int(parser.isSet(check)) != 1)
+        return complain(
+            QStringLiteral("give one of --type/--order FILE, --batch CASE.csv or --check-receipt; "
+                           "see --help"),
+            exitcode::kUsage);
+    in.json = parser.isSet(json);
+    in.quiet = parser.isSet(quiet);
+    in.status = parser.isSet(status);
+    if ((in.quiet || in.status || parser.isSet(report)) && !parser.isSet(batch))
+        return complain(QStringLiteral("--quiet, --status and --report are for --batch"), exitcode::kUsage);
+    if (parser.isSet(check)) {
+        if (files.size() != 1 || parser.isSet(receipts) || parser.isSet(service) || parser.isSet(ca))
+            return complain(QStringLiteral("--check-receipt RECEIPT.json FILE [--json]: offline, one file"),
+                            exitcode::kUsage);
+        in.mode = Invocation::Mode::CheckReceipt;
+        in.receipt = parser.value(check);
+        in.file = files.first();
+        return std::nullopt;
+    }
+    if (one) {
+        if (files.size() != 1 || !parser.isSet(type) || !parser.isSet(order))
+            return complain(QStringLiteral("--type N --order ORDER FILE: all three are needed"),
+                            exitcode::kUsage);
+        in.mode = Invocation::Mode::One;
+        in.type = parser.value(type);
+        in.order = parser.value(order);
+        in.file = files.first();
+    } else {
+        if (!files.isEmpty() || in.json)
+            return complain(QStringLiteral("--batch takes no FILE and no --json (use --report OUT.json)"),
+                            exitcode::kUsage);
+        in.report = parser.value(report);
+        if (parser.isSet(report) && !in.report.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive) &&
+            !in.report.endsWith(QStringLiteral(".json"), Qt::CaseInsensitive))
+            return complain(QStringLiteral("--report names a .csv or a .json file"), exitcode::kUsage);
+        in.mode = Invocation::Mode::Case;
+        in.casePath = parser.value(batch);
+    }
+
+    in.verifier.baseUrl = builtIn.baseUrl;
+    if (parser.isSet(service)) {
+        const QUrl url(parser.value(service), QUrl::StrictMode);
+        if (!url.isValid() || url.scheme() != QLatin1String("https") || url.host().isEmpty() ||
+            !(url.path().isEmpty() || url.path() == QLatin1String("/")) || url.hasQuery() ||
+            url.hasFragment())
+            return complain(
+                QStringLiteral("--service must be an HTTPS origin such as https://verify.example.com"),
+                exitcode::kUsage);
+        in.verifier.baseUrl = url.toString(QUrl::RemovePath | QUrl::StripTrailingSlash);
+    }
+    in.caPem = builtIn.caPem;
+    if (parser.isSet(ca)) {
+        QFile file(parser.value(ca));
+        if (!file.open(QIODevice::ReadOnly))
+            return complain(parser.value(ca) + QStringLiteral(": ") + file.errorString(), exitcode::kUsage);
+        in.caPem = file.read(1024 * 1024);
+        if (in.caPem.trimmed().isEmpty())
+            return complain(parser.value(ca) + QStringLiteral(" holds no certificate"), exitcode::kUsage);
+    }
+    if (!installServiceCa(in.caPem))
+        return complain(QStringLiteral("the CA certificates hold no usable certificate"), exitcode::kUsage);
+    if (parser.isSet(receipts)) {
+        in.verifier.receiptsDir = parser.value(receipts);
+        const QFileInfo dir(in.verifier.receiptsDir);
+        if (!dir.isDir() || !dir.isWritable())
+            return complain(in.verifier.receiptsDir + QStringLiteral(" is not a folder that can be written"),
+                            exitcode::kUsage);
+    }
+    return std::nullopt;
 }
 
 #ifdef Q_OS_UNIX
@@ -64,7 +220,7 @@ void stopOnInterrupt(Verifier *verifier)
         char byte;
         [[maybe_unused]] const ssize_t n = ::read(g_interruptPipe[0], &byte, 1);
         notifier->setEnabled(false);
-        std::fprintf(stderr, "filehash-verify: interrupted; finishing the file under way\n");
+        output::err(QStringLiteral("interrupted; stopping (Ctrl+C again to quit at once)"));
         verifier->stop();
     });
     struct sigaction action;
@@ -77,186 +233,157 @@ void stopOnInterrupt(Verifier *verifier)
 #endif
 }
 
-// Terminal columns a text takes: CJK and full-width characters take two.
-int columns(const QString &text)
+// The rows a verifier hands back, until it has finished.
+void run(Verifier &verifier, Verifier::Source source)
 {
-    int n = 0;
-    for (const QChar ch : text)
-        n += ch.unicode() >= 0x1100 && (ch.unicode() <= 0x115F || ch.unicode() >= 0x2E80) ? 2 : 1;
-    return n;
+    QObject::connect(&verifier, &Verifier::finished, QCoreApplication::instance(), &QCoreApplication::quit);
+    stopOnInterrupt(&verifier);
+    verifier.start(std::move(source));
+    QCoreApplication::exec();
 }
 
-QString padded(const QString &text, int width)
+// The diagnostic a row that could not be verified gets on standard error.
+void diagnose(const RowResult &r)
 {
-    return text + QString(qMax(0, width - columns(text)), QLatin1Char(' '));
+    if (r.verdict == RowResult::Verdict::Network || r.verdict == RowResult::Verdict::File ||
+        r.verdict == RowResult::Verdict::BadRow)
+        output::err(QStringLiteral("%1 (line %2): %3")
+                        .arg(terminalText(QDir::toNativeSeparators(r.row.path)))
+                        .arg(r.row.line)
+                        .arg(terminalText(r.message)));
+    if (r.receiptNotWritten)
+        output::err(terminalText(r.row.path) + QStringLiteral(": ") + terminalText(r.message));
 }
 
-QString detail(const RowResult &r)
+int verifyOne(const Invocation &in)
 {
-    if (r.verdict == RowResult::Verdict::Pass)
-        return r.applicant + QStringLiteral("  ") + r.time + QStringLiteral("  ") + r.location;
-    return r.message;
-}
-
-QJsonObject rowJson(const RowResult &r)
-{
-    return QJsonObject{{QStringLiteral("line"), r.row.line},
-                       {QStringLiteral("type"), r.row.type},
-                       {QStringLiteral("order"), r.row.order},
-                       {QStringLiteral("path"), r.row.path},
-                       {QStringLiteral("size"), r.size},
-                       {QStringLiteral("sha256"), r.sha256},
-                       {QStringLiteral("verdict"), verdictName(r.verdict).toLower()},
-                       {QStringLiteral("exitCode"), exitCode(r.verdict)},
-                       {QStringLiteral("applicant"), r.applicant},
-                       {QStringLiteral("time"), r.time},
-                       {QStringLiteral("location"), r.location},
-                       {QStringLiteral("message"), r.message}};
-}
-
-void printOne(const RowResult &r, bool json)
-{
-    if (json) {
-        out(QString::fromUtf8(QJsonDocument(rowJson(r)).toJson(QJsonDocument::Compact)) + QLatin1Char('\n'));
-        return;
-    }
-    QString text;
-    if (r.verdict == RowResult::Verdict::Pass)
-        text = QStringLiteral("pass: ") + gbText(texts::kPassHeading);
-    else if (r.verdict == RowResult::Verdict::Fail)
-        text = QStringLiteral("FAIL: ") + gbText(texts::kFailHeading);
-    else
-        text = verdictName(r.verdict) + QStringLiteral(": ") + r.message;
-    text += QLatin1Char('\n');
-    const auto line = [&text](const char *name, const QString &value) {
-        if (!value.isEmpty())
-            text += padded(QString::fromLatin1(name), 11) + value + QLatin1Char('\n');
-    };
-    line("file", r.row.path);
-    line("size", r.size >= 0 ? QString::number(r.size) : QString());
-    line("sha256", r.sha256);
-    line("type", QStringLiteral("%1 %2").arg(r.row.type).arg(gbText(texts::kTypeNames[r.row.type - 1])));
-    line("order", r.row.order);
-    line("applicant", r.applicant);
-    line("time", r.time);
-    line("location", r.location);
-    out(text);
-}
-
-void printTable(const QVector<RowResult> &results)
-{
-    const QStringList head{QStringLiteral("line"),  QStringLiteral("verdict"), QStringLiteral("type"),
-                           QStringLiteral("order"), QStringLiteral("file"),    QStringLiteral("detail")};
-    QVector<QStringList> cells{head};
-    for (const RowResult &r : results)
-        cells << QStringList{QString::number(r.row.line),
-                             verdictName(r.verdict),
-                             r.row.type ? QString::number(r.row.type) : QString(),
-                             r.row.order,
-                             QFileInfo(r.row.path).fileName(),
-                             detail(r)};
-    QVector<int> widths(head.size(), 0);
-    for (const QStringList &row : cells) {
-        for (int c = 0; c < row.size(); ++c)
-            widths[c] = qMax(widths[c], columns(row.at(c)));
-    }
-    for (const QStringList &row : cells) {
-        QString line;
-        for (int c = 0; c < row.size(); ++c)
-            line += c + 1 < row.size() ? padded(row.at(c), widths.at(c) + 2) : row.at(c);
-        out(line.trimmed() + QLatin1Char('\n'));
-    }
-}
-
-int highest(const QVector<RowResult> &results)
-{
-    int code = exitcode::kPassed;
-    for (const RowResult &r : results)
-        code = std::max({code, exitCode(r.verdict), r.receiptNotWritten ? exitcode::kNotWritten : 0});
-    return code;
-}
-
-void printSummary(const QVector<RowResult> &results, int rows, bool interrupted)
-{
-    int counts[6] = {};
-    for (const RowResult &r : results)
-        ++counts[static_cast<int>(r.verdict)];
-    QString text = QStringLiteral("\n%1 of %2 rows: %3 passed, %4 failed, %5 refused, %6 network, %7 file, "
-                                  "%8 bad rows")
-                       .arg(results.size())
-                       .arg(rows)
-                       .arg(counts[0])
-                       .arg(counts[1])
-                       .arg(counts[2])
-                       .arg(counts[3])
-                       .arg(counts[4])
-                       .arg(counts[5]);
-    if (interrupted)
-        text += QStringLiteral("; interrupted");
-    out(text + QLatin1Char('\n'));
-}
-
-bool writeReport(const QString &path, const QVector<RowResult> &results, QString *error)
-{
-    QByteArray content;
-    if (path.endsWith(QStringLiteral(".json"), Qt::CaseInsensitive)) {
-        QJsonArray rows;
-        for (const RowResult &r : results)
-            rows << rowJson(r);
-        content = QJsonDocument(rows).toJson(QJsonDocument::Indented);
+    const CaseRow row = caseRow(0, in.type, in.order, in.file, QDir::currentPath());
+    if (!row.error.isEmpty())
+        return complain(row.error, exitcode::kUsage);
+    Verifier verifier(in.verifier);
+    std::optional<RowResult> result;
+    QObject::connect(&verifier, &Verifier::rowDone, [&result](const RowResult &r) { result = r; });
+    bool given = false;
+    run(verifier, [&]() -> std::optional<CaseRow> {
+        return std::exchange(given, true) ? std::nullopt : std::optional(row);
+    });
+    if (!result)
+        return exitcode::kInterrupted;
+    const RowResult &r = *result;
+    diagnose(r);
+    if (in.json) {
+        output::out(QString::fromUtf8(QJsonDocument(rowJson(r)).toJson(QJsonDocument::Compact)) +
+                    QLatin1Char('\n'));
     } else {
-        // With a BOM, so that a spreadsheet reads the Chinese right.
-        content = "\xEF\xBB\xBF";
-        content += csvLine({QStringLiteral("line"), QStringLiteral("type"), QStringLiteral("order"),
-                            QStringLiteral("path"), QStringLiteral("size"), QStringLiteral("sha256"),
-                            QStringLiteral("verdict"), QStringLiteral("applicant"), QStringLiteral("time"),
-                            QStringLiteral("location"), QStringLiteral("message")})
-                       .toUtf8() +
-                   "\r\n";
-        for (const RowResult &r : results)
-            content += csvLine({QString::number(r.row.line), QString::number(r.row.type), r.row.order,
-                                r.row.path, r.size >= 0 ? QString::number(r.size) : QString(), r.sha256,
-                                verdictName(r.verdict).toLower(), r.applicant, r.time, r.location, r.message})
-                           .toUtf8() +
-                       "\r\n";
+        QString text;
+        if (r.verdict == RowResult::Verdict::Pass)
+            text = QStringLiteral("pass: ") + gbText(texts::kPassHeading);
+        else if (r.verdict == RowResult::Verdict::Fail)
+            text = QStringLiteral("FAIL: ") + gbText(texts::kFailHeading);
+        else
+            text = verdictName(r.verdict) + QStringLiteral(": ") + terminalText(r.message);
+        text += QLatin1Char('\n');
+        const auto line = [&text](const char *name, const QString &value) {
+            if (!value.isEmpty())
+                text += QString::fromLatin1(name).leftJustified(11) + terminalText(value) + QLatin1Char('\n');
+        };
+        line("file", r.row.path);
+        line("size", r.size >= 0 ? QString::number(r.size) : QString());
+        line("sha256", r.sha256);
+        line("type", QStringLiteral("%1 %2").arg(r.row.type).arg(gbText(texts::kTypeNames[r.row.type - 1])));
+        line("order", r.row.order);
+        line("applicant", r.applicant);
+        line("time", r.time);
+        line("location", r.location);
+        output::out(text);
     }
-    return writeWholeFiles({{path, content}}, error);
+    int code = exitCode(r.verdict);
+    if (r.receiptNotWritten)
+        code = std::max(code, exitcode::kNotWritten);
+    if (!output::outWhole())
+        code = std::max(code, exitcode::kNotWritten);
+    return verifier.stopped() ? exitcode::kInterrupted : code;
 }
 
-int checkReceipt(const QString &receiptPath, const QString &filePath)
+int verifyCase(const Invocation &in)
 {
-    QFile file(receiptPath);
-    if (!file.open(QIODevice::ReadOnly))
-        return complain(receiptPath + QStringLiteral(": ") + file.errorString(), exitcode::kUsage);
-    QString why;
-    const std::optional<Receipt> receipt = readReceiptJson(file.read(16 * 1024 * 1024), &why);
-    if (!receipt)
-        return complain(receiptPath + QStringLiteral(" is not a receipt: ") + why, exitcode::kUsage);
-    const FileDigest digest = digestFile(filePath);
-    if (digest.status != FileDigest::Status::Ok)
-        return complain(filePath + QStringLiteral(": cannot be read, is empty or changed while read"),
-                        exitcode::kFile);
-    if (digest.hex.compare(receipt->sha256, Qt::CaseInsensitive) == 0) {
-        out(QStringLiteral("same: %1 has the SHA-256 the receipt names (order %2, %3 on %4)\n")
-                .arg(filePath, receipt->order,
-                     receipt->pass ? QStringLiteral("pass") : QStringLiteral("FAIL"),
-                     localTimeText(receipt->answeredAt)));
-        return exitcode::kPassed;
+    CaseReader cases;
+    if (!cases.open(in.casePath))
+        return complain(terminalText(in.casePath) + QStringLiteral(": ") + cases.error(), exitcode::kUsage);
+    if (cases.encoding() != QLatin1String("UTF-8") && !in.status)
+        output::err(terminalText(in.casePath) + QStringLiteral(": read as ") + cases.encoding() +
+                    QStringLiteral(" text, not UTF-8"));
+    std::optional<ReportWriter> report;
+    if (!in.report.isEmpty()) {
+        report.emplace(in.report);
+        if (!report->open())
+            return complain(QStringLiteral("report not saved: ") + report->error(), exitcode::kNotWritten);
     }
-    out(QStringLiteral("DIFFERENT: %1\n  receipt: %2\n  file:    %3\n")
-            .arg(filePath, receipt->sha256, digest.hex));
-    return exitcode::kFailed;
-}
 
-const char kDescription[] =
-    "Verifies preserved evidence files with the verification service.\n\n"
-    "  filehash-verify --type N --order ORDER FILE [--json]\n"
-    "  filehash-verify --batch CASE.csv [--report OUT.csv|OUT.json]\n"
-    "  filehash-verify --check-receipt RECEIPT.json FILE\n\n"
-    "A case file is UTF-8 CSV with the header type,order,path; paths are relative to its folder.\n"
-    "Exit codes: 0 all passed, 1 a file differs, 2 the service refused, 3 network, TLS or\n"
-    "time-out, 4 a file could not be read, 64 usage, 74 a report or a receipt could not be written\n"
-    "whole, 130 interrupted; a batch exits with the highest.";
+    Verifier verifier(in.verifier);
+    int counts[kVerdictCount] = {};
+    int done = 0;
+    int code = exitcode::kPassed;
+    output::Progress progress(!in.status && ::isatty(2));
+    QElapsedTimer clock;
+    clock.start();
+    QTimer refresh;
+    QObject::connect(&refresh, &QTimer::timeout, [&] {
+        progress.show(done, cases.rowCount(), done * 1000.0 / qMax<qint64>(1, clock.elapsed()),
+                      verifier.hashing());
+    });
+    refresh.start(100);
+    if (!in.quiet && !in.status)
+        output::out(tableHeader() + QLatin1Char('\n'));
+    QObject::connect(&verifier, &Verifier::rowDone, [&](const RowResult &r) {
+        ++done;
+        ++counts[static_cast<int>(r.verdict)];
+        code = std::max(code, exitCode(r.verdict));
+        if (r.receiptNotWritten)
+            code = std::max(code, exitcode::kNotWritten);
+        progress.clear();
+        if (!in.status) {
+            diagnose(r);
+            if (!in.quiet || r.verdict != RowResult::Verdict::Pass)
+                output::out(tableLine(r) + QLatin1Char('\n'));
+        }
+        if (report)
+            report->add(r);
+    });
+    run(verifier, [&cases] { return cases.next(); });
+    refresh.stop();
+    progress.clear();
+
+    if (!cases.error().isEmpty()) {
+        output::err(terminalText(in.casePath) + QStringLiteral(": ") + cases.error());
+        code = std::max(code, exitcode::kUsage);
+    }
+    if (!in.status) {
+        QString summary =
+            QStringLiteral("\n%1 of %2 rows: %3 passed, %4 failed, %5 refused, %6 network, %7 file, "
+                           "%8 bad rows")
+                .arg(done)
+                .arg(cases.rowCount())
+                .arg(counts[0])
+                .arg(counts[1])
+                .arg(counts[2])
+                .arg(counts[3])
+                .arg(counts[4])
+                .arg(counts[5]);
+        if (counts[6])
+            summary += QStringLiteral(", %1 interrupted").arg(counts[6]);
+        if (verifier.stopped())
+            summary += QStringLiteral("; stopped by Ctrl+C");
+        output::out(summary + QLatin1Char('\n'));
+    }
+    if (report && !report->finish())
+        code = std::max(
+            code, complain(QStringLiteral("report not saved: ") + report->error(), exitcode::kNotWritten));
+    if (!output::outWhole())
+        code = std::max(code, complain(QStringLiteral("standard output could not be written whole"),
+                                       exitcode::kNotWritten));
+    return verifier.stopped() ? exitcode::kInterrupted : code;
+}
 
 } // namespace
 
@@ -271,144 +398,17 @@ bool wantsReceipts(int argc, char **argv)
 
 int runVerifyCommand(const ServiceConfig &builtIn)
 {
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QString::fromLatin1(kDescription));
-    const QCommandLineOption help = parser.addHelpOption();
-    const QCommandLineOption version = parser.addVersionOption();
-    const QCommandLineOption type(QStringLiteral("type"), QStringLiteral("Evidence type, 1-18."),
-                                  QStringLiteral("N"));
-    const QCommandLineOption order(QStringLiteral("order"), QStringLiteral("Order number."),
-                                   QStringLiteral("ORDER"));
-    const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("Print one JSON object."));
-    const QCommandLineOption batch(QStringLiteral("batch"),
-                                   QStringLiteral("Verify every row of a case file."),
-                                   QStringLiteral("CASE.csv"));
-    const QCommandLineOption report(QStringLiteral("report"),
-                                    QStringLiteral("Write a row per file to a .csv or .json file."),
-                                    QStringLiteral("OUT"));
-    const QCommandLineOption receipts(QStringLiteral("receipts"),
-                                      QStringLiteral("Write a receipt (PDF and JSON) for every verdict."),
-                                      QStringLiteral("DIR"));
-    const QCommandLineOption check(QStringLiteral("check-receipt"),
-                                   QStringLiteral("Does FILE still have the digest the receipt names?"),
-                                   QStringLiteral("RECEIPT.json"));
-    const QCommandLineOption service(QStringLiteral("service"),
-                                     QStringLiteral("Service base URL (HTTPS) instead of the built-in one."),
-                                     QStringLiteral("URL"));
-    const QCommandLineOption ca(
-        QStringLiteral("ca"),
-        QStringLiteral("PEM file of CA certificates to trust instead of the built-in ones."),
-        QStringLiteral("FILE"));
-    parser.addOptions({type, order, json, batch, report, receipts, check, service, ca});
-    parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The evidence file."));
-
-    if (!parser.parse(QCoreApplication::arguments()))
-        return complain(parser.errorText(), exitcode::kUsage);
-    if (parser.isSet(help)) {
-        out(parser.helpText());
-        return exitcode::kPassed;
+    Invocation invocation;
+    if (const std::optional<int> done = parse(builtIn, &invocation))
+        return output::outWhole() ? *done : exitcode::kNotWritten;
+    switch (invocation.mode) {
+    case Invocation::Mode::One:
+        return verifyOne(invocation);
+    case Invocation::Mode::Case:
+        return verifyCase(invocation);
+    case Invocation::Mode::CheckReceipt:
+        break;
     }
-    if (parser.isSet(version)) {
-        out(QCoreApplication::applicationName() + QLatin1Char(' ') + QCoreApplication::applicationVersion() +
-            QLatin1Char('\n'));
-        return exitcode::kPassed;
-    }
-    const QStringList files = parser.positionalArguments();
-    const bool single = parser.isSet(type) || parser.isSet(order);
-    const int modes = int(single) + int(parser.isSet(batch)) + int(parser.isSet(check));
-    if (modes != 1)
-        return complain(
-            QStringLiteral("give one of --type/--order FILE, --batch CASE.csv or --check-receipt; "
-                           "see --help"),
-            exitcode::kUsage);
-
-    if (parser.isSet(check)) {
-        if (files.size() != 1)
-            return complain(QStringLiteral("--check-receipt needs one FILE"), exitcode::kUsage);
-        return checkReceipt(parser.value(check), files.first());
-    }
-
-    QString baseUrl = builtIn.baseUrl;
-    if (parser.isSet(service)) {
-        const QUrl url(parser.value(service), QUrl::StrictMode);
-        if (!url.isValid() || url.scheme() != QLatin1String("https") || url.host().isEmpty() ||
-            !(url.path().isEmpty() || url.path() == QLatin1String("/")) || url.hasQuery() ||
-            url.hasFragment())
-            return complain(
-                QStringLiteral("--service must be an HTTPS origin such as https://verify.example.com"),
-                exitcode::kUsage);
-        baseUrl = url.toString(QUrl::RemovePath | QUrl::StripTrailingSlash);
-    }
-    QByteArray caPem = builtIn.caPem;
-    if (parser.isSet(ca)) {
-        QFile file(parser.value(ca));
-        if (!file.open(QIODevice::ReadOnly))
-            return complain(parser.value(ca) + QStringLiteral(": ") + file.errorString(), exitcode::kUsage);
-        caPem = file.readAll();
-        if (caPem.trimmed().isEmpty())
-            return complain(parser.value(ca) + QStringLiteral(" holds no certificate"), exitcode::kUsage);
-    }
-    if (!installServiceCa(caPem))
-        return complain(QStringLiteral("the CA certificates hold no usable certificate"), exitcode::kUsage);
-
-    Verifier::Options options;
-    options.baseUrl = baseUrl;
-    options.progress = ::isatty(2);
-    if (parser.isSet(receipts)) {
-        options.receiptsDir = parser.value(receipts);
-        if (!QFileInfo(options.receiptsDir).isDir() || !QFileInfo(options.receiptsDir).isWritable())
-            return complain(options.receiptsDir + QStringLiteral(" is not a folder that can be written"),
-                            exitcode::kUsage);
-    }
-
-    QVector<CaseRow> rows;
-    if (single) {
-        if (files.size() != 1 || !parser.isSet(type) || !parser.isSet(order))
-            return complain(QStringLiteral("--type N --order ORDER FILE: all three are needed"),
-                            exitcode::kUsage);
-        // The row is read as a case file's would be, so that both are checked alike.
-        const CaseFile one = readCaseFile(
-            csvLine({QStringLiteral("type"), QStringLiteral("order"), QStringLiteral("path")}).toUtf8() +
-                '\n' + csvLine({parser.value(type), parser.value(order), files.first()}).toUtf8(),
-            QDir::currentPath());
-        if (!one.error.isEmpty() || !one.rows.first().error.isEmpty())
-            return complain(one.error + one.rows.value(0).error, exitcode::kUsage);
-        rows = one.rows;
-    } else {
-        if (!files.isEmpty() || parser.isSet(json))
-            return complain(QStringLiteral("--batch takes no FILE and no --json (use --report OUT.json)"),
-                            exitcode::kUsage);
-        if (parser.isSet(report) &&
-            !parser.value(report).endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive) &&
-            !parser.value(report).endsWith(QStringLiteral(".json"), Qt::CaseInsensitive))
-            return complain(QStringLiteral("--report names a .csv or a .json file"), exitcode::kUsage);
-        QFile file(parser.value(batch));
-        if (!file.open(QIODevice::ReadOnly))
-            return complain(parser.value(batch) + QStringLiteral(": ") + file.errorString(),
-                            exitcode::kUsage);
-        const CaseFile cases = readCaseFile(file.readAll(), QFileInfo(parser.value(batch)).absolutePath());
-        if (!cases.error.isEmpty())
-            return complain(parser.value(batch) + QStringLiteral(": ") + cases.error, exitcode::kUsage);
-        rows = cases.rows;
-    }
-
-    Verifier verifier(options);
-    QObject::connect(&verifier, &Verifier::finished, QCoreApplication::instance(), &QCoreApplication::quit);
-    stopOnInterrupt(&verifier);
-    verifier.start(rows);
-    QCoreApplication::exec();
-
-    const QVector<RowResult> results = verifier.results();
-    int code = highest(results);
-    if (single) {
-        if (!results.isEmpty())
-            printOne(results.first(), parser.isSet(json));
-    } else {
-        printTable(results);
-        printSummary(results, rows.size(), verifier.stopped());
-        QString error;
-        if (parser.isSet(report) && !writeReport(parser.value(report), results, &error))
-            code = qMax(code, complain(QStringLiteral("report not saved: ") + error, exitcode::kNotWritten));
-    }
-    return verifier.stopped() ? exitcode::kInterrupted : code;
+    const int code = checkReceipt(invocation.receipt, invocation.file, invocation.json);
+    return output::outWhole() ? code : std::max(code, exitcode::kNotWritten);
 }

@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 
+#include <csignal>
 #include <memory>
 #include <vector>
 
@@ -28,6 +29,11 @@ void quietHandler(QtMsgType type, const QMessageLogContext &context, const QStri
 
 int main(int argc, char *argv[])
 {
+#ifdef SIGPIPE
+    // A reader that goes away makes writes fail, which is told and exits 74, instead of ending
+    // the program before it could say so or save its report.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
     g_qtHandler = qInstallMessageHandler(quietHandler);
     // Receipts are drawn with Qt's painter, whose fonts need a GUI application; it never opens a
     // window, so it runs on the offscreen platform whatever the display.

@@ -6,7 +6,6 @@
 #include "core/texts.h"
 #include "report/receiptpdf.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -28,8 +27,8 @@ QString fileProblem(FileDigest::Status status)
         return QStringLiteral("the file is empty");
     case FileDigest::Status::Changed:
         return QStringLiteral("the file changed while it was read");
-    case FileDigest::Status::Cancelled:
-        return QStringLiteral("stopped");
+    case FileDigest::Status::NotRegular:
+        return QStringLiteral("not a regular file: a FIFO, a device or a socket is never hashed");
     default:
         return QStringLiteral("the file cannot be read");
     }
@@ -51,14 +50,17 @@ int exitCode(RowResult::Verdict verdict)
     case RowResult::Verdict::File:
         return 4;
     case RowResult::Verdict::BadRow:
+        return 64;
+    case RowResult::Verdict::Interrupted:
         break;
     }
-    return 64;
+    return 130;
 }
 
 QString verdictName(RowResult::Verdict verdict)
 {
-    const char *names[] = {"pass", "FAIL", "refused", "network", "file", "bad-row"};
+    const char *names[kVerdictCount] = {"pass", "FAIL",    "refused",    "network",
+                                        "file", "bad-row", "interrupted"};
     return QString::fromLatin1(names[static_cast<int>(verdict)]);
 }
 
@@ -76,40 +78,46 @@ Verifier::~Verifier()
     delete m_job;
 }
 
-void Verifier::start(const QVector<CaseRow> &rows)
+void Verifier::start(Source source)
 {
-    m_rows = rows;
-    m_results = QVector<std::optional<RowResult>>(rows.size());
-    m_modified = QVector<QDateTime>(rows.size());
-    next();
+    m_source = std::move(source);
+    pump();
 }
 
 void Verifier::stop()
 {
+    if (m_stopping)
+        return;
     m_stopping = true;
-    next();
+    // What is under way ends now; each ends in digested() or answered(), as interrupted.
+    if (m_job)
+        m_job->cancel();
+    for (QNetworkReply *reply : m_asked.keys())
+        reply->abort();
+    pump();
 }
 
-QVector<RowResult> Verifier::results() const
+QString Verifier::hashing() const
 {
-    QVector<RowResult> done;
-    for (const auto &result : m_results) {
-        if (result)
-            done << *result;
-    }
-    return done;
+    return m_job ? m_job->path() : QString();
 }
 
-void Verifier::next()
+void Verifier::pump()
 {
-    while (!m_job && !m_stopping && m_next < m_rows.size() && m_pending.size() < m_options.maxInFlight) {
-        const int index = m_next++;
-        const CaseRow &row = m_rows.at(index);
+    // One file is hashed at a time, and no more rows are under way than the bound: a slow answer
+    // holds back the rows after it, never memory.
+    while (!m_job && !m_stopping && !m_sourceDone && m_taken - m_handedBack < m_options.maxInFlight) {
+        const std::optional<CaseRow> row = m_source();
+        if (!row) {
+            m_sourceDone = true;
+            break;
+        }
+        const int seq = m_taken++;
         RowResult result;
-        result.row = row;
-        const QFileInfo info(row.path);
-        if (!row.error.isEmpty()) {
-            result.message = row.error;
+        result.row = *row;
+        const QFileInfo info(row->path);
+        if (!row->error.isEmpty()) {
+            result.message = row->error;
         } else if (!info.exists()) {
             result.verdict = RowResult::Verdict::File;
             result.message = QStringLiteral("no such file");
@@ -117,80 +125,68 @@ void Verifier::next()
             result.verdict = RowResult::Verdict::File;
             result.message = QStringLiteral("a folder, not a file");
         } else {
+            m_under.insert(seq, result);
             m_job = new DigestJob(this);
-            m_jobClock.start();
-            connect(m_job, &DigestJob::progress, this, &Verifier::showProgress);
             connect(m_job, &DigestJob::finished, this,
-                    [this, index](const FileDigest &digest) { digested(index, digest); });
-            m_job->start(row.path);
-            return;
+                    [this, seq](const FileDigest &digest) { digested(seq, digest); });
+            m_job->start(row->path, true);
+            break;
         }
-        m_results[index] = result;
+        complete(seq, result);
     }
-    if (!m_done && !m_job && m_pending.isEmpty() && (m_stopping || m_next == m_rows.size())) {
+    if (!m_done && !m_job && m_asked.isEmpty() && m_handedBack == m_taken && (m_stopping || m_sourceDone)) {
         m_done = true;
         QTimer::singleShot(0, this, &Verifier::finished);
     }
 }
 
-void Verifier::showProgress(qint64 done, qint64 total)
-{
-    if (!m_options.progress || m_jobClock.elapsed() < 500)
-        return;
-    m_progressShown = true;
-    const QString name = QFileInfo(m_job->path()).fileName();
-    if (total > 0)
-        std::fprintf(stderr, "\r\033[Khashing %s: %lld / %lld MB (%d%%)", qPrintable(name), done / 1000000,
-                     total / 1000000, static_cast<int>(done * 100 / total));
-    else
-        std::fprintf(stderr, "\r\033[Khashing %s: %lld MB", qPrintable(name), done / 1000000);
-    std::fflush(stderr);
-}
-
-void Verifier::digested(int index, const FileDigest &digest)
+void Verifier::digested(int seq, const FileDigest &digest)
 {
     m_job->deleteLater();
     m_job = nullptr;
-    if (m_progressShown) {
-        std::fprintf(stderr, "\r\033[K");
-        m_progressShown = false;
-    }
-    const CaseRow &row = m_rows.at(index);
-    RowResult result;
-    result.row = row;
+    RowResult result = m_under.take(seq);
     result.size = digest.bytes;
-    if (digest.status != FileDigest::Status::Ok) {
+    if (digest.status == FileDigest::Status::Cancelled ||
+        (m_stopping && digest.status == FileDigest::Status::Ok)) {
+        result.verdict = RowResult::Verdict::Interrupted;
+        result.message = QStringLiteral("interrupted while it was hashed");
+        complete(seq, result);
+    } else if (digest.status != FileDigest::Status::Ok) {
         result.verdict = RowResult::Verdict::File;
         result.message = fileProblem(digest.status);
-        m_results[index] = result;
+        complete(seq, result);
     } else {
         result.sha256 = digest.hex;
-        m_results[index] = result;
-        m_modified[index] = QFileInfo(row.path).lastModified();
-        QNetworkReply *reply = hashquery::post(m_networks.at(m_nextNetwork++ % m_networks.size()),
-                                               m_options.baseUrl, row.order, digest.hex, row.type);
-        m_pending.insert(reply, index);
+        m_under.insert(seq, result);
+        m_digestTimes.insert(seq, {QFileInfo(result.row.path).lastModified(), QDateTime::currentDateTime()});
+        QNetworkReply *reply =
+            hashquery::post(m_networks.at(m_nextNetwork++ % m_networks.size()), m_options.baseUrl,
+                            result.row.order, digest.hex, result.row.type);
+        m_asked.insert(reply, seq);
         QTimer::singleShot(hashquery::kTimeoutMs, reply, [reply] {
             reply->setProperty(kTimedOut, true);
             reply->abort();
         });
     }
-    next();
+    pump();
 }
 
 void Verifier::answered(QNetworkReply *reply)
 {
-    if (!m_pending.contains(reply))
+    if (!m_asked.contains(reply))
         return;
-    const int index = m_pending.take(reply);
+    const int seq = m_asked.take(reply);
     const bool timedOut = reply->property(kTimedOut).toBool();
     const hashquery::Outcome outcome = hashquery::finish(reply);
-    RowResult &result = *m_results[index];
+    RowResult result = m_under.take(seq);
     const HashAnswer &answer = outcome.answer;
     if (outcome.kind == hashquery::Outcome::Kind::Failed) {
-        result.verdict = RowResult::Verdict::Network;
-        result.message = timedOut ? QStringLiteral("no answer within %1 s").arg(hashquery::kTimeoutMs / 1000)
-                                  : outcome.failure;
+        result.verdict =
+            m_stopping && !timedOut ? RowResult::Verdict::Interrupted : RowResult::Verdict::Network;
+        result.message = m_stopping && !timedOut ? QStringLiteral("interrupted while its answer was awaited")
+                         : timedOut
+                             ? QStringLiteral("no answer within %1 s").arg(hashquery::kTimeoutMs / 1000)
+                             : outcome.failure;
     } else {
         switch (answer.kind) {
         case HashAnswer::Kind::Pass:
@@ -218,12 +214,21 @@ void Verifier::answered(QNetworkReply *reply)
             break;
         }
     }
+    const auto [modified, digestedAt] = m_digestTimes.take(seq);
     if (!m_options.receiptsDir.isEmpty()) {
-        // The request went out as soon as its digest was taken (digested()): its time is the digest's.
-        const ReceiptFile file{result.row.path, result.size, m_modified.at(index), outcome.sent.at};
-        writeReceipt(result, makeReceipt(outcome, file, QCoreApplication::applicationName()));
+        const ReceiptFile file{result.row.path, result.size, modified, digestedAt};
+        writeReceipt(result, makeReceipt(outcome, file, QStringLiteral("filehash-verify")));
     }
-    next();
+    complete(seq, result);
+    pump();
+}
+
+void Verifier::complete(int seq, const RowResult &result)
+{
+    m_ready.insert(seq, result);
+    // Handed back in the case's order: a row waits for every row before it.
+    while (m_ready.contains(m_handedBack))
+        emit rowDone(m_ready.take(m_handedBack++));
 }
 
 void Verifier::writeReceipt(RowResult &result, const std::optional<Receipt> &receipt)
@@ -238,7 +243,6 @@ void Verifier::writeReceipt(RowResult &result, const std::optional<Receipt> &rec
         base = first + QStringLiteral("-%1").arg(n);
     QString error;
     if (!saveReceipt(*receipt, base, &error)) {
-        std::fprintf(stderr, "filehash-verify: receipt not saved: %s\n", qPrintable(error));
         result.receiptNotWritten = true;
         result.message += (result.message.isEmpty() ? QString() : QStringLiteral("; ")) +
                           QStringLiteral("receipt not saved: ") + error;

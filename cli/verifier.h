@@ -6,11 +6,11 @@
 #include "core/receipt.h"
 
 #include <QDateTime>
-#include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
 #include <QVector>
 
+#include <functional>
 #include <optional>
 
 class DigestJob;
@@ -20,12 +20,13 @@ class QNetworkReply;
 // What became of one row of a case.
 struct RowResult {
     enum class Verdict {
-        Pass,    // 0: the service knows this digest under this order
-        Fail,    // 1: it does not: the file differs from what was preserved
-        Refused, // 2: the service said no (unknown order, wrong type, its own message)
-        Network, // 3: no answer: connection, TLS, time-out
-        File,    // 4: the file could not be read, was empty or changed while read
-        BadRow,  // 64: the row itself is wrong
+        Pass,        // the service knows this digest under this order
+        Fail,        // it does not: the file differs from what was preserved
+        Refused,     // the service said no (unknown order, wrong type, its own message)
+        Network,     // no answer: connection, TLS, time-out
+        File,        // the file could not be read, is not a regular file, was empty or changed
+        BadRow,      // the row itself is wrong
+        Interrupted, // Ctrl+C came while the row was under way
     };
     CaseRow row;
     Verdict verdict = Verdict::BadRow;
@@ -38,56 +39,66 @@ struct RowResult {
     bool receiptNotWritten = false; // a receipt was due and could not be written whole
 };
 
+constexpr int kVerdictCount = 7;
 int exitCode(RowResult::Verdict verdict);
+// "pass", "FAIL", "refused", "network", "file", "bad-row", "interrupted".
 QString verdictName(RowResult::Verdict verdict);
 
 // Verifies rows one file after another while earlier answers are awaited: the next file is hashed
-// as soon as the previous one's request is sent, and up to a bound of requests share the
-// manager's kept-alive connections.
+// as soon as the previous one's request is sent, and up to a bound of rows are under way at once,
+// sharing the managers' kept-alive connections. Rows are taken from the source only as they are
+// started and handed back in the source's order as soon as they and every row before them are
+// done, so that memory stays flat however long the case.
 class Verifier : public QObject
 {
     Q_OBJECT
 public:
     struct Options {
         QString baseUrl;
-        QString receiptsDir;   // empty: no receipts
-        bool progress = false; // on standard error, for a file that takes longer than half a second
+        QString receiptsDir; // empty: no receipts
         int maxInFlight = 64;
         int connections = 30; // at most, in sixes
     };
+    // The next row of the case; nothing at its end.
+    using Source = std::function<std::optional<CaseRow>()>;
+
     explicit Verifier(const Options &options, QObject *parent = nullptr);
     ~Verifier() override;
 
-    void start(const QVector<CaseRow> &rows);
-    // No further file is started; the file being hashed and the answers awaited are finished.
+    void start(Source source);
+    // No further row is started; the file being hashed and the answers awaited end at once, as
+    // interrupted. finished() follows once every row taken has been handed back.
     void stop();
     bool stopped() const { return m_stopping; }
-    // The rows that are done, in the case's order.
-    QVector<RowResult> results() const;
+    // The file being hashed, if any.
+    QString hashing() const;
 
 signals:
+    void rowDone(const RowResult &result);
     void finished();
 
 private:
-    void next();
-    void digested(int index, const FileDigest &digest);
+    void pump();
+    void digested(int seq, const FileDigest &digest);
     void answered(QNetworkReply *reply);
+    void complete(int seq, const RowResult &result);
     void writeReceipt(RowResult &result, const std::optional<Receipt> &receipt);
-    void showProgress(qint64 done, qint64 total);
 
     Options m_options;
+    Source m_source;
+    bool m_sourceDone = false;
     // A manager keeps at most six connections to a host; answers that each wait on the network's
     // round trips come back sooner over more of them.
     QVector<QNetworkAccessManager *> m_networks;
     int m_nextNetwork = 0;
-    QVector<CaseRow> m_rows;
-    QVector<std::optional<RowResult>> m_results;
-    QHash<QNetworkReply *, int> m_pending;
-    QVector<QDateTime> m_modified; // each row's file time, taken with its digest
+    int m_taken = 0;                     // rows taken from the source
+    int m_handedBack = 0;                // rows handed back through rowDone()
+    QHash<int, RowResult> m_under;       // rows under way, by their place in the case
+    QHash<int, RowResult> m_ready;       // rows done before a row ahead of them
+    QHash<QNetworkReply *, int> m_asked; // replies awaited, with their row's place
+    // Each awaited row's file time and the time its digest was taken.
+    QHash<int, std::pair<QDateTime, QDateTime>> m_digestTimes;
     DigestJob *m_job = nullptr;
-    QElapsedTimer m_jobClock;
-    bool m_progressShown = false;
-    int m_next = 0;
     bool m_stopping = false;
     bool m_done = false;
 };
