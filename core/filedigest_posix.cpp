@@ -279,7 +279,8 @@ FileDigest digestPosix(const QString &path, const DigestProgress &progress, bool
         // Scoped: the reader thread is joined before the verdict, so it reads nothing after the
         // final fstat() and never outlives the descriptor.
         std::optional<BlockReader> reader;
-        if (regular)
+        // A file of one block gains nothing from reading ahead, and a thread costs more than its read.
+        if (regular && qint64(before.st_size) > kBlockSize)
             reader.emplace(fd);
         if (reader && reader->start())
             stop = streamRegular(*reader, stream);
