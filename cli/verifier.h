@@ -79,7 +79,8 @@ signals:
 
 private:
     void pump();
-    void digested(int seq, const FileDigest &digest);
+    // A row's digest is taken: its request goes out, or the row is done.
+    void hashed(int seq, const FileDigest &digest);
     void answered(QNetworkReply *reply);
     void complete(int seq, const RowResult &result);
     void writeReceipt(RowResult &result, const std::optional<Receipt> &receipt);
