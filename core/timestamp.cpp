@@ -2,7 +2,11 @@
 
 #include "core/opensslptr.h"
 
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
 #include <QStringList>
+#include <QTimer>
 
 #include <openssl/bn.h>
 #include <openssl/err.h>
@@ -388,3 +392,125 @@ Stamp readReply(const QByteArray &der, const Request &sent, const QByteArray &ca
 }
 
 } // namespace timestamping
+
+using timestamping::Failure;
+using timestamping::Stamp;
+
+TimeStamper::TimeStamper(QNetworkAccessManager *manager, QObject *parent)
+    : QObject(parent), m_manager(manager), m_timer(new QTimer(this))
+{
+    qRegisterMetaType<timestamping::Stamp>();
+    m_timer->setSingleShot(true);
+    m_timer->setInterval(timestamping::kTimeoutMs);
+    connect(m_timer, &QTimer::timeout, this, &TimeStamper::onTimeout);
+}
+
+TimeStamper::~TimeStamper()
+{
+    drop();
+}
+
+void TimeStamper::drop()
+{
+    m_timer->stop();
+    if (QNetworkReply *reply = m_reply) {
+        m_reply = nullptr;
+        disconnect(reply, nullptr, this, nullptr);
+        reply->abort();
+        reply->deleteLater();
+    }
+}
+
+void TimeStamper::stamp(const QUrl &url, const QByteArray &sha256, const QByteArray &caPem)
+{
+    drop();
+    const quint64 generation = ++m_generation;
+    m_sent = timestamping::request(sha256);
+    m_caPem = caPem;
+    m_abortedFor = Failure::None;
+    const QString scheme = url.scheme();
+    Stamp refusal;
+    if (m_sent.der.isEmpty())
+        refusal = timestamping::refused(Failure::Malformed, QStringLiteral("the digest is not a SHA-256"));
+    else if (!url.isValid() || url.host().isEmpty() ||
+             (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
+        refusal = timestamping::refused(
+            Failure::Network,
+            QStringLiteral("\"%1\" is not an http or https URL").arg(url.toDisplayString()));
+    if (!refusal.ok()) {
+        QTimer::singleShot(0, this, [this, generation, refusal] {
+            if (generation == m_generation)
+                emit finished(refusal);
+        });
+        return;
+    }
+
+    QNetworkRequest request(url);
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArray(timestamping::kRequestType));
+    // A stamp comes from the TSA asked or not at all.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    m_reply = m_manager->post(request, m_sent.der);
+    // At most one byte more than an answer may hold is buffered; guardSize() stops the rest.
+    m_reply->setReadBufferSize(timestamping::kMaxReplyBytes + 1);
+    connect(m_reply, &QNetworkReply::metaDataChanged, this, &TimeStamper::guardSize);
+    connect(m_reply, &QIODevice::readyRead, this, &TimeStamper::guardSize);
+    connect(m_reply, &QNetworkReply::finished, this, &TimeStamper::onFinished);
+    m_timer->start();
+}
+
+namespace
+{
+bool tooLarge(const QNetworkReply *reply)
+{
+    const qint64 announced = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
+    return announced > timestamping::kMaxReplyBytes || reply->bytesAvailable() > timestamping::kMaxReplyBytes;
+}
+} // namespace
+
+void TimeStamper::guardSize()
+{
+    if (m_reply && m_reply->isRunning() && tooLarge(m_reply)) {
+        m_abortedFor = Failure::TooLarge;
+        m_reply->abort(); // finishes the reply at once: nothing after this touches the stamper
+    }
+}
+
+void TimeStamper::onTimeout()
+{
+    if (m_reply) {
+        m_abortedFor = Failure::TimedOut;
+        m_reply->abort();
+    }
+}
+
+void TimeStamper::onFinished()
+{
+    QNetworkReply *reply = m_reply;
+    if (!reply)
+        return;
+    m_reply = nullptr;
+    m_timer->stop();
+    reply->deleteLater();
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    Stamp stamp;
+    if (m_abortedFor == Failure::TimedOut) {
+        stamp = timestamping::refused(
+            Failure::TimedOut,
+            QStringLiteral("the TSA did not answer within %1 seconds").arg(timestamping::kTimeoutMs / 1000));
+    } else if (m_abortedFor == Failure::TooLarge || tooLarge(reply)) {
+        stamp = timestamping::refused(Failure::TooLarge, QStringLiteral("the TSA's answer is larger than ") +
+                                                             timestamping::kib(timestamping::kMaxReplyBytes));
+    } else if (status != 0 && status != 200) {
+        stamp = timestamping::refused(
+            Failure::HttpStatus,
+            QStringLiteral("the TSA answered HTTP %1%2")
+                .arg(status)
+                .arg(status / 100 == 3 ? QStringLiteral(" (redirects are not followed)") : QString()));
+    } else if (reply->error() != QNetworkReply::NoError) {
+        stamp = timestamping::refused(Failure::Network,
+                                      QStringLiteral("the TSA cannot be reached: ") + reply->errorString());
+    } else {
+        stamp = timestamping::readReply(reply->readAll(), m_sent, m_caPem);
+    }
+    emit finished(stamp);
+}

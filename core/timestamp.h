@@ -3,7 +3,15 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QMetaType>
+#include <QObject>
+#include <QPointer>
 #include <QString>
+#include <QUrl>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+class QTimer;
 
 // RFC 3161 time-stamps: asking a time-stamping authority (TSA) to sign that a digest existed at a
 // time, reading its answer, and checking a token later without a network. Built on OpenSSL's TS
@@ -19,6 +27,8 @@
 namespace timestamping
 {
 
+// The user waits while a stamp is asked for; TSAs answer in well under a second.
+constexpr int kTimeoutMs = 10000;
 // A response is a signature and the TSA's certificates: 1.0 KB from our P-256 test TSA, 5.4 KB
 // from an RSA-4096 TSA that sends its chain of three. 128 KiB leaves room for any real chain while
 // keeping what a hostile server can make us hold, parse and store small.
@@ -69,10 +79,10 @@ struct Stamp {
     bool ok() const { return failure == Failure::None; }
 };
 
-// The outcome of checking a token.
+// The outcome of checking a token: failure is None, Malformed, Untrusted, NotForTimeStamping,
+// BadSignature or OtherDigest.
 struct Verification {
-    Failure failure =
-        Failure::None; // None, Malformed, Untrusted, NotForTimeStamping, BadSignature or OtherDigest
+    Failure failure = Failure::None;
     QString reason;
     TokenInfo info; // as far as the token could be read
     bool ok() const { return failure == Failure::None; }
@@ -96,5 +106,39 @@ Stamp readReply(const QByteArray &der, const Request &sent, const QByteArray &ca
 Verification verifyToken(const QByteArray &token, const QByteArray &sha256, const QByteArray &caPem);
 
 } // namespace timestamping
+
+Q_DECLARE_METATYPE(timestamping::Stamp)
+
+// Asks a TSA for a stamp over HTTP or HTTPS: a deadline, a bound on the answer's size, no
+// redirect followed. HTTPS trusts the process's default TLS configuration; the token's signer must
+// chain to caPem (see verifyToken). The manager must outlive the stamper.
+class TimeStamper : public QObject
+{
+    Q_OBJECT
+public:
+    explicit TimeStamper(QNetworkAccessManager *manager, QObject *parent = nullptr);
+    ~TimeStamper() override;
+
+    // Asks for a stamp over sha256; finished() follows once, never from inside this call. A stamp
+    // still running is given up without a signal.
+    void stamp(const QUrl &url, const QByteArray &sha256, const QByteArray &caPem);
+
+signals:
+    void finished(const timestamping::Stamp &stamp);
+
+private:
+    void drop();
+    void guardSize();
+    void onTimeout();
+    void onFinished();
+
+    QNetworkAccessManager *m_manager;
+    QTimer *m_timer;
+    QPointer<QNetworkReply> m_reply;
+    timestamping::Request m_sent;
+    QByteArray m_caPem;
+    timestamping::Failure m_abortedFor = timestamping::Failure::None; // TimedOut or TooLarge
+    quint64 m_generation = 0; // counts stamp() calls, so a refusal queued for an earlier one is dropped
+};
 
 #endif

@@ -1,5 +1,5 @@
 // RFC 3161 time-stamps: reading answers and checking tokens, the service's responder, agreement with
-// the `openssl ts` command line both ways.
+// the `openssl ts` command line both ways, and the stamper against real HTTPS servers.
 #include "core/opensslptr.h"
 #include "core/serviceconfig.h"
 #include "core/timestamp.h"
@@ -379,6 +379,83 @@ private slots:
         const int code = openssl(
             QStringLiteral("ts -verify -data %1 -in %2 -CAfile %3").arg(file, tsr, testCertPath(ca)), &out);
         QVERIFY2((code == 0) == ok && out.contains("Verification: OK") == ok, out.constData());
+    }
+
+    void stamper_data()
+    {
+        QTest::addColumn<QString>("server"); // what it answers
+        QTest::addColumn<QString>("cert");
+        QTest::addColumn<Failure>("failure");
+        QTest::addColumn<QString>("reason");
+        const auto row = [](const char *name, const char *server, const char *cert, Failure f,
+                            const char *reason) {
+            QTest::newRow(name) << QString::fromLatin1(server) << QString::fromLatin1(cert) << f
+                                << QString::fromLatin1(reason);
+        };
+        row("granted", "tsa", "server", Failure::None, "");
+        row("HTTP 500", "500", "server", Failure::HttpStatus, "HTTP 500");
+        row("a redirect", "302", "server", Failure::HttpStatus, "redirects are not followed");
+        row("5 MB", "5", "server", Failure::TooLarge, "128 KiB");
+        row("100 MB", "100", "server", Failure::TooLarge, "128 KiB");
+        row("stalls", "stall", "server", Failure::TimedOut, "10 seconds");
+        row("self-signed", "tsa", "selfsigned", Failure::Network, "cannot be reached");
+        row("nothing listens", "closed", "server", Failure::Network, "cannot be reached");
+        row("not HTTP", "ftp", "server", Failure::Network, "not an http or https URL");
+    }
+    void stamper()
+    {
+        QFETCH(QString, server);
+        QFETCH(QString, cert);
+        QFETCH(Failure, failure);
+        QFETCH(QString, reason);
+        std::promise<void> release;
+        const std::shared_future<void> released = release.get_future().share();
+        TestServer https(
+            [&](const std::string &, const std::string &, const std::string &body) {
+                if (server == QLatin1String("stall"))
+                    released.wait_for(std::chrono::seconds(30));
+                // "500", "302": that status; "5", "100": that many MB; else the responder's answer.
+                const int n = server.toInt();
+                return HttpAnswer{n > 200 ? n : 200,
+                                  "application/timestamp-reply",
+                                  n > 0 && n < 200 ? std::string(size_t(n) << 20, '0') : m_tsa->answer(body),
+                                  {},
+                                  {}};
+            },
+            cert);
+        QUrl url(https.url() + QStringLiteral("/tsa"));
+        if (server == QLatin1String("closed"))
+            https.stop();
+        if (server == QLatin1String("ftp"))
+            url.setScheme(server);
+
+        QNetworkAccessManager manager;
+        TimeStamper stamper(&manager);
+        QSignalSpy finished(&stamper, &TimeStamper::finished);
+        stamper.stamp(url, m_sent.digest, m_tsaCa);
+        QCOMPARE(finished.count(), 0);
+        qint64 received = 0; // an answer given up is not read on
+        if (auto *reply = manager.findChild<QNetworkReply *>()) {
+            QCOMPARE(reply->request().header(QNetworkRequest::ContentTypeHeader).toString(),
+                     QStringLiteral("application/timestamp-query"));
+            // A 3xx without Location is all the test server can send: the policy is read instead.
+            QCOMPARE(reply->request().attribute(QNetworkRequest::RedirectPolicyAttribute).toInt(),
+                     int(QNetworkRequest::ManualRedirectPolicy));
+            connect(reply, &QNetworkReply::downloadProgress, [&received](qint64 n) { received = n; });
+        }
+        if (server == QLatin1String("stall")) {
+            auto *timer = stamper.findChild<QTimer *>();
+            QVERIFY(timer && timer->isActive());
+            QCOMPARE(timer->interval(), timestamping::kTimeoutMs);
+            timer->start(0); // what the deadline does, without waiting for it
+        }
+        QVERIFY(finished.wait(20000));
+        release.set_value();
+        const auto stamp = finished.at(0).at(0).value<timestamping::Stamp>();
+        QCOMPARE(stamp.failure, failure);
+        QVERIFY2(stamp.reason.contains(reason), qPrintable(stamp.reason));
+        QVERIFY2(received < 1 << 20, qPrintable(QString::number(received)));
+        QCOMPARE(timestamping::verifyToken(stamp.token, m_sent.digest, m_tsaCa).ok(), stamp.ok());
     }
 };
 
