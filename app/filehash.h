@@ -34,6 +34,13 @@ public:
     // Where verification requests go: an HTTPS origin without a trailing slash. main() hands in
     // the address the build compiled in; nothing else may change it.
     void setServiceBaseUrl(const QString &baseUrl) { serviceBaseUrl = baseUrl; }
+    // Who stamps receipts (empty: nobody; the receipt then says so) and the CAs its certificate
+    // chains to (empty: the system's). Fixed by the build, like the service.
+    void setTimeStampAuthority(const QString &url, const QByteArray &caPem)
+    {
+        tsaUrl = url;
+        tsaCaPem = caPem;
+    }
 
     // Sends one verification request; its answer arrives through finishedPostSlot().
     void postHashQuery(QString order, QString hash, int type);
@@ -101,8 +108,11 @@ private:
     // Hides every widget of the result panel.
     void hidePanel();
     void setUpKeyboardAndReaders();
-    // Asks where to save the receipt of the verdict on screen, and saves it.
+    // Asks where to save the receipt of the verdict on screen, and saves it, stamped if it can be.
     void saveReceiptAs();
+    // Asks the time-stamping authority for a stamp over data, waiting with a progress dialog that
+    // can cancel.
+    timestamping::Stamp askForStamp(const QByteArray &data);
     // A message box whose text is never read as rich text.
     void showPlainInfo(const QString &text);
     // The font of the input and value fields.
@@ -118,6 +128,8 @@ private:
     QVector<PanelPart> panelParts;
     QString serviceBaseUrl;
     QString receiptFolder;          // where the save dialog for receipts starts
+    QString tsaUrl;
+    QByteArray tsaCaPem;
     QString resDir;                 // the folder the window's images were found in
     ReceiptFile chosen;             // the file in leFile as it was when its digest was taken
     std::optional<Receipt> receipt; // the verdict on screen, while there is one

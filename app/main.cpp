@@ -22,6 +22,7 @@ int main(int argc, char *argv[])
         return 1;
     filehash window;
     window.setServiceBaseUrl(service.baseUrl);
+    window.setTimeStampAuthority(service.tsaUrl, service.tsaCaPem);
     window.show();
     return app.exec();
 }

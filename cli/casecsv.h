@@ -73,8 +73,8 @@ private:
     QString m_error;
     QString m_encoding;
     std::unique_ptr<QTextDecoder> m_decoder;
-    int m_lineNumber = 0; // lines read so far
-    int m_rowCount = 0;   // rows after the header, counted at open()
+    int m_lineNumber = 0;           // lines read so far
+    int m_rowCount = 0;             // rows after the header, counted at open()
     std::array<int, 3> m_columns{}; // where type, order and path are
     // Type, order and path of the rows so far, by a 128-bit digest of the three, with their line:
     // a row given twice is told, in bounded memory per row.

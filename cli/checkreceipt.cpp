@@ -5,13 +5,19 @@
 #include "core/filedigest.h"
 #include "core/hashanswer.h"
 #include "core/texts.h"
+#include "core/timestamp.h"
+#include "report/receiptpdf.h"
 
+#include <QCryptographicHash>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QNetworkAccessManager>
 #include <QRegularExpression>
+#include <QUrl>
 
 namespace
 {
@@ -72,19 +78,43 @@ QStringList receiptContradictions(const Receipt &r)
     return found;
 }
 
-int checkReceipt(const QString &receiptPath, const QString &filePath, bool json)
+namespace
 {
-    QFile file(receiptPath);
+
+// A receipt's saved bytes and what they say; an exit code when it cannot be read as one.
+struct ReadReceipt {
+    QByteArray bytes;
+    std::optional<Receipt> receipt;
+    int code = exitcode::kPassed;
+};
+
+ReadReceipt readReceiptFile(const QString &path)
+{
+    ReadReceipt read;
+    QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        output::err(terminalText(receiptPath) + QStringLiteral(": ") + file.errorString());
-        return exitcode::kUsage;
+        output::err(terminalText(path) + QStringLiteral(": ") + file.errorString());
+        read.code = exitcode::kUsage;
+        return read;
     }
+    read.bytes = file.read(kMaxReceiptBytes);
     QString why;
-    const std::optional<Receipt> receipt = readReceiptJson(file.read(kMaxReceiptBytes), &why);
-    if (!receipt) {
-        output::err(terminalText(receiptPath) + QStringLiteral(" is not a receipt: ") + why);
-        return exitcode::kUsage;
+    read.receipt = readReceiptJson(read.bytes, &why);
+    if (!read.receipt) {
+        output::err(terminalText(path) + QStringLiteral(" is not a receipt: ") + why);
+        read.code = exitcode::kUsage;
     }
+    return read;
+}
+
+} // namespace
+
+int checkReceipt(const QString &receiptPath, const QString &filePath, bool json, const QByteArray &tsaCaPem)
+{
+    const ReadReceipt read = readReceiptFile(receiptPath);
+    if (!read.receipt)
+        return read.code;
+    const std::optional<Receipt> &receipt = read.receipt;
     // Regular files only: a FIFO or a device named here would never end.
     const FileDigest digest = digestFile(filePath, DigestProgress(), true);
     if (digest.status != FileDigest::Status::Ok) {
@@ -99,7 +129,30 @@ int checkReceipt(const QString &receiptPath, const QString &filePath, bool json)
     int code = exitcode::kPassed;
     QString text;
     const QString order = terminalText(receipt->order);
-    if (!contradictions.isEmpty()) {
+    // First whether the receipt is still what was stamped: if not, nothing it says counts.
+    std::optional<timestamping::Verification> stamp;
+    QString stampText = QStringLiteral("not stamped: the tool's own record\n");
+    if (receipt->stamp) {
+        const std::optional<QByteArray> unstamped = unstampedReceiptJson(read.bytes);
+        stamp = timestamping::verifyToken(
+            receipt->stamp->token,
+            QCryptographicHash::hash(unstamped.value_or(read.bytes), QCryptographicHash::Sha256), tsaCaPem);
+        if (stamp->ok())
+            stampText = QStringLiteral("stamped by %1 at %2 (serial %3)\n")
+                            .arg(terminalText(stamp->info.tsaName), localTimeText(stamp->info.time),
+                                 stamp->info.serial);
+    }
+    if (stamp && stamp->failure == timestamping::Failure::OtherDigest) {
+        code = exitcode::kReceiptChanged;
+        text = QStringLiteral("CHANGED: %1 was changed after it was stamped (%2)\n")
+                   .arg(terminalText(receiptPath), terminalText(stamp->reason));
+        stampText.clear();
+    } else if (stamp && !stamp->ok()) {
+        code = exitcode::kStamp;
+        text = QStringLiteral("UNTRUSTED STAMP: the time-stamp of %1 cannot be trusted: %2\n")
+                   .arg(terminalText(receiptPath), terminalText(stamp->reason));
+        stampText.clear();
+    } else if (!contradictions.isEmpty()) {
         code = exitcode::kReceiptInconsistent;
         text = QStringLiteral("INCONSISTENT: %1 contradicts itself, so it cannot say what was verified:\n")
                    .arg(terminalText(receiptPath));
@@ -124,8 +177,18 @@ int checkReceipt(const QString &receiptPath, const QString &filePath, bool json)
                 .arg(receipt->type)
                 .arg(localTimeText(receipt->answeredAt));
     }
+    text += stampText;
     if (json) {
+        QJsonObject stamped{{QStringLiteral("present"), bool(receipt->stamp)}};
+        if (stamp) {
+            stamped.insert(QStringLiteral("valid"), stamp->ok());
+            stamped.insert(QStringLiteral("reason"), stamp->reason);
+            stamped.insert(QStringLiteral("tsa"), stamp->info.tsaName);
+            stamped.insert(QStringLiteral("time"), utcTimeText(stamp->info.time));
+            stamped.insert(QStringLiteral("serial"), stamp->info.serial);
+        }
         const QJsonObject o{{QStringLiteral("receipt"), receiptPath},
+                            {QStringLiteral("timeStamp"), stamped},
                             {QStringLiteral("file"), filePath},
                             {QStringLiteral("receiptSha256"), receipt->sha256},
                             {QStringLiteral("fileSha256"), digest.hex},
@@ -142,4 +205,48 @@ int checkReceipt(const QString &receiptPath, const QString &filePath, bool json)
         output::out(text);
     }
     return code;
+}
+
+int stampReceipt(const QString &receiptPath, const QString &tsaUrl, const QByteArray &tsaCaPem)
+{
+    ReadReceipt read = readReceiptFile(receiptPath);
+    if (!read.receipt)
+        return read.code;
+    if (read.receipt->stamp)
+        return output::err(terminalText(receiptPath) + QStringLiteral(" is stamped already")),
+               exitcode::kUsage;
+    if (!unstampedReceiptJson(read.bytes))
+        return output::err(terminalText(receiptPath) +
+                           QStringLiteral(
+                               " was saved before receipts had a place for a stamp: it cannot be stamped")),
+               exitcode::kUsage;
+    QNetworkAccessManager network;
+    TimeStamper stamper(&network);
+    timestamping::Stamp stamp;
+    QEventLoop loop;
+    QObject::connect(&stamper, &TimeStamper::finished, &loop, [&](const timestamping::Stamp &answer) {
+        stamp = answer;
+        loop.quit();
+    });
+    stamper.stamp(QUrl(tsaUrl), QCryptographicHash::hash(read.bytes, QCryptographicHash::Sha256), tsaCaPem);
+    loop.exec();
+    if (!stamp.ok()) {
+        output::err(QStringLiteral("no time-stamp: ") + terminalText(stamp.reason) +
+                    QStringLiteral("; the receipt is left as it was"));
+        return exitcode::kStamp;
+    }
+    Receipt stamped = *read.receipt;
+    stamped.stamp = ReceiptStamp{stamp.token, stamp.info};
+    QString base = receiptPath;
+    if (base.endsWith(QStringLiteral(".json"), Qt::CaseInsensitive))
+        base.chop(5);
+    QString error;
+    if (!saveReceipt(stamped, read.bytes, stamp.response, QString(), base, &error)) {
+        output::err(QStringLiteral("receipt not saved: ") + error + QStringLiteral("; it is left as it was"));
+        return exitcode::kNotWritten;
+    }
+    output::out(QStringLiteral("stamped: %1 by %2 at %3 (serial %4)\n")
+                    .arg(terminalText(receiptPath), terminalText(stamp.info.tsaName),
+                         localTimeText(stamp.info.time), stamp.info.serial));
+    return exitcode::kPassed;
 }

@@ -12,8 +12,14 @@
 // hand is told unless it was edited throughout.
 QStringList receiptContradictions(const Receipt &receipt);
 
-// --check-receipt: is filePath the file the receipt names, and does the receipt say it passed?
+// --check-receipt: was the receipt changed after it was stamped, is filePath the file it names, and
+// does it say the file passed? A stamp is checked against tsaCaPem (empty: the system's CAs).
 // Prints what it found (text, or one JSON object) and returns the exit code.
-int checkReceipt(const QString &receiptPath, const QString &filePath, bool json);
+int checkReceipt(const QString &receiptPath, const QString &filePath, bool json, const QByteArray &tsaCaPem);
+
+// --stamp: asks the time-stamping authority at tsaUrl for a stamp over a receipt saved without one,
+// and saves it stamped: its JSON with the stamp, its sidecar .tsr and its PDF, all whole or none.
+// Returns the exit code.
+int stampReceipt(const QString &receiptPath, const QString &tsaUrl, const QByteArray &tsaCaPem);
 
 #endif

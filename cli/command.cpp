@@ -32,13 +32,13 @@ namespace
 
 // What the command line asks for.
 struct Invocation {
-    enum class Mode { One, Case, CheckReceipt };
+    enum class Mode { One, Case, CheckReceipt, Stamp };
     Mode mode = Mode::One;
     QString type;
     QString order;
     QString file;
     QString casePath;
-    QString receipt; // --check-receipt
+    QString receipt; // --check-receipt, --stamp
     QString report;
     bool json = false;
     bool quiet = false;
@@ -59,10 +59,13 @@ QString description()
         "Verifies preserved evidence files with the verification service, one file or a whole case.\n\n"
         "  filehash-verify --type N --order ORDER FILE [--json] [--receipts DIR]\n"
         "  filehash-verify --batch CASE.csv [--report OUT.csv|OUT.json] [--receipts DIR] [--quiet|--status]\n"
-        "  filehash-verify --check-receipt RECEIPT.json FILE [--json]\n\n"
+        "  filehash-verify --check-receipt RECEIPT.json FILE [--json] [--tsa-ca PEM]\n"
+        "  filehash-verify --stamp RECEIPT.json [--tsa URL] [--tsa-ca PEM]\n\n"
         "A case is CSV (UTF-8, or GB18030 as spreadsheets save it) with the header type,order,path\n"
         "(or 类型,订单号,文件); paths are relative to its folder. A case prints a line per row as it is\n"
-        "done, then a summary; errors and diagnostics go to standard error.\n\n"
+        "done, then a summary; errors and diagnostics go to standard error.\n"
+        "Receipts are stamped by a time-stamping authority (RFC 3161) when one is given or built in;\n"
+        "--stamp stamps a receipt saved without one.\n\n"
         "Evidence types (the type is the code or the name):\n");
     for (int code = 1; code <= texts::kTypeCount; ++code)
         text += QStringLiteral("  %1  %2\n").arg(code, 2).arg(gbText(texts::kTypeNames[code - 1]));
@@ -109,7 +112,20 @@ std::optional<int> parse(const ServiceConfig &builtIn, Invocation *invocation)
         QStringLiteral("ca"),
         QStringLiteral("PEM file of CA certificates to trust instead of the built-in ones."),
         QStringLiteral("FILE"));
-    parser.addOptions({type, order, json, batch, report, receipts, quiet, status, check, service, ca});
+    const QCommandLineOption stampOption(QStringLiteral("stamp"),
+                                         QStringLiteral("Stamp a receipt saved without a time-stamp."),
+                                         QStringLiteral("RECEIPT.json"));
+    const QCommandLineOption tsa(
+        QStringLiteral("tsa"),
+        QStringLiteral("Time-stamping authority (HTTP or HTTPS URL) instead of the built-in one."),
+        QStringLiteral("URL"));
+    const QCommandLineOption tsaCa(
+        QStringLiteral("tsa-ca"),
+        QStringLiteral("PEM file of the CAs a stamp's signer must chain to instead of "
+                       "the built-in ones (or the system's)."),
+        QStringLiteral("PEM"));
+    parser.addOptions({type, order, json, batch, report, receipts, quiet, status, check, stampOption, service,
+                       ca, tsa, tsaCa});
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The evidence file."));
 
     if (!parser.parse(QCoreApplication::arguments()))
@@ -137,15 +153,28 @@ std::optional<int> parse(const ServiceConfig &builtIn, Invocation *invocation)
     if ((in.quiet || in.status || parser.isSet(report)) && !parser.isSet(batch))
         return complain(QStringLiteral("--quiet, --status and --report are for --batch"), exitcode::kUsage);
     if (parser.isSet(check)) {
-        if (files.size() != 1 || parser.isSet(receipts) || parser.isSet(service) || parser.isSet(ca))
-            return complain(QStringLiteral("--check-receipt RECEIPT.json FILE [--json]: offline, one file"),
-                            exitcode::kUsage);
+        if (files.size() != 1 || parser.isSet(receipts) || parser.isSet(service) || parser.isSet(ca) ||
+            parser.isSet(tsa))
+            return complain(
+                QStringLiteral("--check-receipt RECEIPT.json FILE [--json] [--tsa-ca PEM]: offline, one "
+                               "file"),
+                exitcode::kUsage);
         in.mode = Invocation::Mode::CheckReceipt;
         in.receipt = parser.value(check);
         in.file = files.first();
         return std::nullopt;
     }
-    if (one) {
+    if (parser.isSet(stampOption)) {
+        if (!files.isEmpty() || in.json || parser.isSet(receipts) || parser.isSet(service))
+            return complain(QStringLiteral("--stamp RECEIPT.json [--tsa URL] [--tsa-ca PEM]"),
+                            exitcode::kUsage);
+        if (in.verifier.tsaUrl.isEmpty())
+            return complain(QStringLiteral("--stamp needs a time-stamping authority: --tsa URL"),
+                            exitcode::kUsage);
+        // On: an HTTPS authority is trusted as the service is, --ca included.
+        in.mode = Invocation::Mode::Stamp;
+        in.receipt = parser.value(stampOption);
+    } else if (one) {
         if (files.size() != 1 || !parser.isSet(type) || !parser.isSet(order))
             return complain(QStringLiteral("--type N --order ORDER FILE: all three are needed"),
                             exitcode::kUsage);
@@ -251,7 +280,7 @@ void diagnose(const RowResult &r)
                         .arg(terminalText(QDir::toNativeSeparators(r.row.path)))
                         .arg(r.row.line)
                         .arg(terminalText(r.message)));
-    if (r.receiptNotWritten)
+    if (r.receiptNotWritten || r.unstamped)
         output::err(terminalText(r.row.path) + QStringLiteral(": ") + terminalText(r.message));
 }
 
@@ -298,6 +327,8 @@ int verifyOne(const Invocation &in)
         output::out(text);
     }
     int code = exitCode(r.verdict);
+    if (r.unstamped)
+        code = std::max(code, exitcode::kStamp);
     if (r.receiptNotWritten)
         code = std::max(code, exitcode::kNotWritten);
     if (!output::outWhole())
@@ -339,6 +370,8 @@ int verifyCase(const Invocation &in)
         ++done;
         ++counts[static_cast<int>(r.verdict)];
         code = std::max(code, exitCode(r.verdict));
+        if (r.unstamped)
+            code = std::max(code, exitcode::kStamp);
         if (r.receiptNotWritten)
             code = std::max(code, exitcode::kNotWritten);
         progress.clear();
@@ -390,8 +423,11 @@ int verifyCase(const Invocation &in)
 bool wantsReceipts(int argc, char **argv)
 {
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--receipts") == 0 || std::strncmp(argv[i], "--receipts=", 11) == 0)
-            return true;
+        for (const char *option : {"--receipts", "--stamp"}) {
+            const size_t n = std::strlen(option);
+            if (std::strncmp(argv[i], option, n) == 0 && (argv[i][n] == '\0' || argv[i][n] == '='))
+                return true;
+        }
     }
     return false;
 }
@@ -401,14 +437,19 @@ int runVerifyCommand(const ServiceConfig &builtIn)
     Invocation invocation;
     if (const std::optional<int> done = parse(builtIn, &invocation))
         return output::outWhole() ? *done : exitcode::kNotWritten;
+    int code = exitcode::kPassed;
     switch (invocation.mode) {
     case Invocation::Mode::One:
         return verifyOne(invocation);
     case Invocation::Mode::Case:
         return verifyCase(invocation);
+    case Invocation::Mode::Stamp:
+        code = stampReceipt(invocation.receipt, invocation.verifier.tsaUrl, invocation.verifier.tsaCaPem);
+        break;
     case Invocation::Mode::CheckReceipt:
+        code =
+            checkReceipt(invocation.receipt, invocation.file, invocation.json, invocation.verifier.tsaCaPem);
         break;
     }
-    const int code = checkReceipt(invocation.receipt, invocation.file, invocation.json);
     return output::outWhole() ? code : std::max(code, exitcode::kNotWritten);
 }

@@ -13,6 +13,8 @@ constexpr int kNetwork = 3;     // connection, TLS or time-out
 constexpr int kFile = 4;        // a file could not be read, is not a regular file, was empty or changed
 constexpr int kReceiptFail = 5; // --check-receipt: the receipt records a fail
 constexpr int kReceiptInconsistent = 6; // --check-receipt: the receipt contradicts itself
+constexpr int kReceiptChanged = 7;      // --check-receipt: the receipt changed after it was stamped
+constexpr int kStamp = 8;               // a stamp could not be had, or a receipt's cannot be trusted
 constexpr int kUsage = 64;              // the command line, a case file or a receipt is wrong
 constexpr int kNotWritten = 74;         // standard output, a report or a receipt not written whole
 constexpr int kInterrupted = 130;
@@ -29,6 +31,9 @@ constexpr Meaning kTable[] = {
     {kFile, "a file could not be read, is not a regular file, was empty or changed while read"},
     {kReceiptFail, "--check-receipt: the file is the one the receipt names, but the receipt records a fail"},
     {kReceiptInconsistent, "--check-receipt: the receipt contradicts the answer it holds"},
+    {kReceiptChanged, "--check-receipt: the receipt was changed after it was stamped"},
+    {kStamp, "no time-stamp could be had (the receipt is saved unstamped), or --check-receipt: the "
+             "receipt's stamp cannot be trusted"},
     {kUsage, "usage: the command line, a case file, or a receipt that is not one"},
     {kNotWritten, "standard output, a report or a receipt could not be written whole"},
     {kInterrupted, "interrupted (Ctrl+C)"},

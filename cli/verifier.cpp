@@ -6,6 +6,7 @@
 #include "core/texts.h"
 #include "report/receiptpdf.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -75,6 +76,8 @@ Verifier::Verifier(const Options &options, QObject *parent) : QObject(parent), m
         connect(network, &QNetworkAccessManager::finished, this, &Verifier::answered);
         m_networks << network;
     }
+    // Its own: the answers' managers hand every finished reply to answered().
+    m_tsaNetwork = new QNetworkAccessManager(this);
 }
 
 Verifier::~Verifier()
@@ -98,6 +101,12 @@ void Verifier::stop()
         m_job->cancel();
     for (QNetworkReply *reply : m_asked.keys())
         reply->abort();
+    // A receipt whose stamp is awaited is saved without it, and says why.
+    timestamping::Stamp interrupted;
+    interrupted.failure = timestamping::Failure::Network;
+    interrupted.reason = QStringLiteral("interrupted");
+    for (const auto &stamped : m_stamping.values())
+        stamped(interrupted);
     pump();
 }
 
@@ -226,12 +235,41 @@ void Verifier::answered(QNetworkReply *reply)
         }
     }
     const auto [modified, digestedAt] = m_digestTimes.take(seq);
-    if (!m_options.receiptsDir.isEmpty()) {
-        const ReceiptFile file{result.row.path, result.size, modified, digestedAt};
-        writeReceipt(result, makeReceipt(outcome, file, QStringLiteral("filehash-verify")));
+    const std::optional<Receipt> receipt =
+        m_options.receiptsDir.isEmpty()
+            ? std::nullopt
+            : makeReceipt(outcome, ReceiptFile{result.row.path, result.size, modified, digestedAt},
+                          QStringLiteral("filehash-verify"));
+    if (receipt && !m_options.tsaUrl.isEmpty() && !m_stopping) {
+        stampAndSave(seq, result, *receipt);
+    } else {
+        if (receipt)
+            saveReceipt(result, *receipt, receiptJson(*receipt), timestamping::Stamp());
+        complete(seq, result);
     }
-    complete(seq, result);
     pump();
+}
+
+void Verifier::stampAndSave(int seq, const RowResult &result, const Receipt &receipt)
+{
+    // The row is done once its receipt is saved, stamped or not: the stamp is over the JSON as
+    // it is saved without it.
+    const QByteArray json = receiptJson(receipt);
+    auto *stamper = new TimeStamper(m_tsaNetwork, this);
+    m_under.insert(seq, result);
+    const auto stamped = [this, seq, stamper, receipt, json](const timestamping::Stamp &stamp) {
+        if (!m_stamping.remove(stamper))
+            return;
+        stamper->deleteLater();
+        RowResult done = m_under.take(seq);
+        saveReceipt(done, receipt, json, stamp);
+        complete(seq, done);
+        pump();
+    };
+    m_stamping.insert(stamper, stamped);
+    connect(stamper, &TimeStamper::finished, this, stamped);
+    stamper->stamp(QUrl(m_options.tsaUrl), QCryptographicHash::hash(json, QCryptographicHash::Sha256),
+                   m_options.tsaCaPem);
 }
 
 void Verifier::complete(int seq, const RowResult &result)
@@ -242,20 +280,31 @@ void Verifier::complete(int seq, const RowResult &result)
         emit rowDone(m_ready.take(m_handedBack++));
 }
 
-void Verifier::writeReceipt(RowResult &result, const std::optional<Receipt> &receipt)
+void Verifier::saveReceipt(RowResult &result, Receipt receipt, const QByteArray &json,
+                           const timestamping::Stamp &stamp)
 {
-    if (!receipt)
-        return;
     // Never over an earlier receipt: the same order may be verified twice within a second.
-    const QString first = QDir(m_options.receiptsDir).filePath(receiptBaseName(*receipt));
+    const QString first = QDir(m_options.receiptsDir).filePath(receiptBaseName(receipt));
     QString base = first;
     for (int n = 2;
          QFile::exists(base + QStringLiteral(".pdf")) || QFile::exists(base + QStringLiteral(".json")); ++n)
         base = first + QStringLiteral("-%1").arg(n);
+    // Asked for and granted, or not asked for at all (a stamp with no token).
+    const bool stamped = stamp.ok() && !stamp.token.isEmpty();
+    QString unstampedBecause = QStringLiteral("no time-stamping authority is given");
+    if (stamped)
+        receipt.stamp = ReceiptStamp{stamp.token, stamp.info};
+    else if (!m_options.tsaUrl.isEmpty())
+        unstampedBecause = stamp.reason;
+    const auto tell = [&result](const QString &what) {
+        result.message += (result.message.isEmpty() ? QString() : QStringLiteral("; ")) + what;
+    };
     QString error;
-    if (!saveReceipt(*receipt, base, &error)) {
+    if (!::saveReceipt(receipt, json, stamp.response, unstampedBecause, base, &error)) {
         result.receiptNotWritten = true;
-        result.message += (result.message.isEmpty() ? QString() : QStringLiteral("; ")) +
-                          QStringLiteral("receipt not saved: ") + error;
+        tell(QStringLiteral("receipt not saved: ") + error);
+    } else if (!stamped && !m_options.tsaUrl.isEmpty()) {
+        result.unstamped = true;
+        tell(QStringLiteral("receipt saved without a time-stamp: ") + stamp.reason);
     }
 }

@@ -14,6 +14,7 @@
 #include <optional>
 
 class DigestJob;
+class TimeStamper;
 class QNetworkAccessManager;
 class QNetworkReply;
 
@@ -37,6 +38,7 @@ struct RowResult {
     QString location;
     QString message;
     bool receiptNotWritten = false; // a receipt was due and could not be written whole
+    bool unstamped = false;         // its receipt was saved without the stamp that was asked for
 };
 
 constexpr int kVerdictCount = 7;
@@ -56,6 +58,8 @@ public:
     struct Options {
         QString baseUrl;
         QString receiptsDir; // empty: no receipts
+        QString tsaUrl;      // who stamps the receipts; empty: nobody
+        QByteArray tsaCaPem; // the CAs the stamps' signers chain to; empty: the system's
         int maxInFlight = 64;
         int connections = 30; // at most, in sixes
     };
@@ -83,7 +87,10 @@ private:
     void hashed(int seq, const FileDigest &digest);
     void answered(QNetworkReply *reply);
     void complete(int seq, const RowResult &result);
-    void writeReceipt(RowResult &result, const std::optional<Receipt> &receipt);
+    // Asks for a stamp over the receipt, then saves it; the row is done then.
+    void stampAndSave(int seq, const RowResult &result, const Receipt &receipt);
+    void saveReceipt(RowResult &result, Receipt receipt, const QByteArray &json,
+                     const timestamping::Stamp &stamp);
 
     Options m_options;
     Source m_source;
@@ -100,6 +107,9 @@ private:
     // Each awaited row's file time and the time its digest was taken.
     QHash<int, std::pair<QDateTime, QDateTime>> m_digestTimes;
     DigestJob *m_job = nullptr;
+    QNetworkAccessManager *m_tsaNetwork = nullptr;
+    // Stamps awaited, each with what saves its receipt and completes its row.
+    QHash<TimeStamper *, std::function<void(const timestamping::Stamp &)>> m_stamping;
     bool m_stopping = false;
     bool m_done = false;
 };

@@ -12,6 +12,11 @@ namespace
 
 const char kFormat[] = "filehash-receipt";
 const int kFormatVersion = 1;
+// The member that holds the stamp, and its line as QJsonDocument indents a member of the top
+// object: nested members are indented deeper, and no string holds a raw line break, so the line
+// is found by its start alone.
+const char kStampKey[] = "timeStamp";
+const char kStampLine[] = "\n    \"timeStamp\": ";
 
 QJsonObject timeObject(const QDateTime &at)
 {
@@ -51,7 +56,9 @@ bool operator==(const Receipt &a, const Receipt &b)
            c.certSha256 == d.certSha256 && c.protocol == d.protocol && c.cipher == d.cipher &&
            a.applicant == b.applicant && a.time == b.time && a.location == b.location && a.body == b.body &&
            a.sentAt == b.sentAt && a.answeredAt == b.answeredAt && a.toolName == b.toolName &&
-           a.toolVersion == b.toolVersion;
+           a.toolVersion == b.toolVersion && a.stamp.has_value() == b.stamp.has_value() &&
+           (!a.stamp || (a.stamp->token == b.stamp->token && a.stamp->info.time == b.stamp->info.time &&
+                         a.stamp->info.serial == b.stamp->info.serial));
 }
 
 QString localTimeText(const QDateTime &at)
@@ -137,7 +144,44 @@ QByteArray receiptJson(const Receipt &r)
     o.insert(QStringLiteral("tool"),
              QJsonObject{{QStringLiteral("name"), r.toolName}, {QStringLiteral("version"), r.toolVersion}});
     o.insert(QStringLiteral("note"), gbText(texts::kReceiptNote));
+    // Null until stamped; a stamp then takes this line (stampedReceiptJson()).
+    o.insert(QLatin1String(kStampKey), QJsonValue(QJsonValue::Null));
     return QJsonDocument(o).toJson(QJsonDocument::Indented);
+}
+
+QByteArray stampedReceiptJson(const QByteArray &unstamped, const ReceiptStamp &stamp)
+{
+    const QJsonObject value{{QStringLiteral("tokenBase64"), QString::fromLatin1(stamp.token.toBase64())},
+                            {QStringLiteral("tsa"), stamp.info.tsaName},
+                            {QStringLiteral("time"), timeObject(stamp.info.time)},
+                            {QStringLiteral("serial"), stamp.info.serial},
+                            {QStringLiteral("digest"), stamp.info.digest},
+                            {QStringLiteral("policy"), stamp.info.policy}};
+    QByteArray json = unstamped;
+    const QByteArray line = kStampLine + QByteArray("null");
+    const int at = json.indexOf(line);
+    if (at < 0)
+        return QByteArray();
+    return json.replace(at, line.size(), kStampLine + QJsonDocument(value).toJson(QJsonDocument::Compact));
+}
+
+std::optional<QByteArray> unstampedReceiptJson(const QByteArray &json)
+{
+    const int at = json.indexOf(kStampLine);
+    if (at < 0)
+        return std::nullopt;
+    const int value = at + int(qstrlen(kStampLine));
+    if (json.mid(value, 4) == "null")
+        return json;
+    // A string in JSON holds no raw line break: the stamp's line ends at the first one, after the
+    // comma that may follow it.
+    int end = json.indexOf('\n', value);
+    if (end < 0 || json.at(value) != '{')
+        return std::nullopt;
+    if (json.at(end - 1) == ',')
+        --end;
+    QByteArray unstamped = json;
+    return unstamped.replace(value, end - value, "null");
 }
 
 std::optional<Receipt> readReceiptJson(const QByteArray &json, QString *error)
@@ -194,6 +238,19 @@ std::optional<Receipt> readReceiptJson(const QByteArray &json, QString *error)
     const QJsonObject tool = o.value(QStringLiteral("tool")).toObject();
     r.toolName = tool.value(QStringLiteral("name")).toString();
     r.toolVersion = tool.value(QStringLiteral("version")).toString();
+    const QJsonObject stamp = o.value(QLatin1String(kStampKey)).toObject();
+    if (!stamp.isEmpty()) {
+        ReceiptStamp read;
+        read.token = QByteArray::fromBase64(stamp.value(QStringLiteral("tokenBase64")).toString().toLatin1());
+        read.info.tsaName = stamp.value(QStringLiteral("tsa")).toString();
+        read.info.time =
+            readTime(stamp.value(QStringLiteral("time")).toObject().value(QStringLiteral("utc")));
+        read.info.serial = stamp.value(QStringLiteral("serial")).toString();
+        read.info.digest = stamp.value(QStringLiteral("digest")).toString();
+        read.info.policy = stamp.value(QStringLiteral("policy")).toString();
+        read.info.hashAlgorithm = QStringLiteral("SHA256");
+        r.stamp = read;
+    }
     return r;
 }
 

@@ -187,6 +187,28 @@ constexpr char kReceiptCut[] =
     " %1 "
     "\xB8\xF6\xD7\xD6\xB7\xFB\xA3\xAC\xCD\xEA\xD5\xFB\xC4\xDA\xC8\xDD\xBC\xFBJSON\xCE\xC4\xBC\xFE\xA3\xA9";
 
+// 时间戳: receipt: section on its time-stamp
+constexpr char kStampSection[] = "\xCA\xB1\xBC\xE4\xB4\xC1";
+// 时间戳机构：: receipt: the time-stamping authority
+constexpr char kStampTsa[] = "\xCA\xB1\xBC\xE4\xB4\xC1\xBB\xFA\xB9\xB9\xA3\xBA";
+// 盖戳时间：: receipt: the time stamped
+constexpr char kStampTime[] = "\xB8\xC7\xB4\xC1\xCA\xB1\xBC\xE4\xA3\xBA";
+// 序列号：: receipt: the token's serial number
+constexpr char kStampSerial[] = "\xD0\xF2\xC1\xD0\xBA\xC5\xA3\xBA";
+// 所盖摘要：: receipt: the digest stamped
+constexpr char kStampDigest[] = "\xCB\xF9\xB8\xC7\xD5\xAA\xD2\xAA\xA3\xBA";
+// 本报告未加盖时间戳，仅是本工具的自行记录。: receipt: not stamped
+constexpr char kStampNone[] = "\xB1\xBE\xB1\xA8\xB8\xE6\xCE\xB4\xBC\xD3\xB8\xC7\xCA\xB1\xBC\xE4\xB4\xC1\xA3\xAC"
+                              "\xBD\xF6\xCA\xC7\xB1\xBE\xB9\xA4\xBE\xDF\xB5\xC4\xD7\xD4\xD0\xD0\xBC\xC7\xC2\xBC\xA1\xA3";
+// 未能取得时间戳：: no stamp was obtained, followed by why
+constexpr char kStampFailed[] = "\xCE\xB4\xC4\xDC\xC8\xA1\xB5\xC3\xCA\xB1\xBC\xE4\xB4\xC1\xA3\xBA";
+// 未配置时间戳机构: why no stamp: the build names no time-stamping authority
+constexpr char kStampNotConfigured[] = "\xCE\xB4\xC5\xE4\xD6\xC3\xCA\xB1\xBC\xE4\xB4\xC1\xBB\xFA\xB9\xB9";
+// 正在取得时间戳…: progress while a stamp is asked for
+constexpr char kStamping[] = "\xD5\xFD\xD4\xDA\xC8\xA1\xB5\xC3\xCA\xB1\xBC\xE4\xB4\xC1\xA1\xAD";
+// 已加盖时间戳：: a receipt was stamped, followed by who and when
+constexpr char kStampDone[] = "\xD2\xD1\xBC\xD3\xB8\xC7\xCA\xB1\xBC\xE4\xB4\xC1\xA3\xBA";
+
 // The evidence type catalogue; the type code is the index plus one.
 constexpr int kTypeCount = 18;
 constexpr const char *kTypeNames[kTypeCount] = {

@@ -5,6 +5,7 @@
 #include "core/wholefile.h"
 
 #include <QBuffer>
+#include <QDir>
 #include <QFontMetricsF>
 #include <QLocale>
 #include <QPainter>
@@ -158,7 +159,7 @@ QFont digestFont(const QString &digest, qreal width, const QPaintDevice *device)
 
 } // namespace
 
-QByteArray receiptPdf(const Receipt &r, QRectF *markBox)
+QByteArray receiptPdf(const Receipt &r, const QString &unstampedBecause, QRectF *markBox)
 {
     QByteArray pdf;
     QBuffer buffer(&pdf);
@@ -273,6 +274,22 @@ QByteArray receiptPdf(const Receipt &r, QRectF *markBox)
     row(texts::kReceiptSentAt, timeLine(r.sentAt));
     row(texts::kReceiptAnsweredAt, timeLine(r.answeredAt));
     row(texts::kReceiptTool, r.toolName + QLatin1Char(' ') + r.toolVersion);
+
+    // Who vouches for the time of this record, if anyone does.
+    section(texts::kStampSection);
+    if (r.stamp) {
+        const timestamping::TokenInfo &info = r.stamp->info;
+        row(texts::kStampTsa, visibleText(info.tsaName).text);
+        row(texts::kStampTime, timeLine(info.time));
+        row(texts::kStampSerial, info.serial, monoFont(8.5));
+        row(texts::kStampDigest, info.digest, digestFont(info.digest, W - label, &writer));
+    } else {
+        p.setPen(Qt::black);
+        QString none = gbText(texts::kStampNone);
+        if (!unstampedBecause.isEmpty())
+            none += QLatin1Char(' ') + gbText(texts::kStampFailed) + visibleText(unstampedBecause).text;
+        pages.paragraphs(none, body, 0, W);
+    }
     pages.skip(10 * kPt);
     p.setPen(Qt::black);
     pages.paragraphs(gbText(texts::kReceiptNote), textFont(10, true), 0, W);
@@ -280,10 +297,24 @@ QByteArray receiptPdf(const Receipt &r, QRectF *markBox)
     return pdf;
 }
 
-bool saveReceipt(const Receipt &receipt, const QString &basePath, QString *error)
+bool saveReceipt(const Receipt &receipt, const QByteArray &unstampedJson, const QByteArray &tsaResponse,
+                 const QString &unstampedBecause, const QString &basePath, QString *error)
 {
+    const QString sidecar = basePath + QStringLiteral(".tsr");
+    const QByteArray json = receipt.stamp ? stampedReceiptJson(unstampedJson, *receipt.stamp) : unstampedJson;
     // One without the other would be a receipt that people, or machines, cannot read.
-    return writeWholeFiles({{basePath + QStringLiteral(".pdf"), receiptPdf(receipt)},
-                            {basePath + QStringLiteral(".json"), receiptJson(receipt)}},
-                           error);
+    QVector<WholeFile> files{{basePath + QStringLiteral(".pdf"), receiptPdf(receipt, unstampedBecause)},
+                             {basePath + QStringLiteral(".json"), json}};
+    if (receipt.stamp)
+        files.append({sidecar, tsaResponse});
+    if (!writeWholeFiles(files, error))
+        return false;
+    // A stamp of an earlier receipt of this name would stamp other bytes.
+    if (!receipt.stamp && QFile::exists(sidecar) && !QFile::remove(sidecar)) {
+        if (error)
+            *error =
+                QDir::toNativeSeparators(sidecar) + QStringLiteral(": an earlier stamp could not be removed");
+        return false;
+    }
+    return true;
 }

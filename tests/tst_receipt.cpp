@@ -112,7 +112,9 @@ private slots:
         // Saved, and read back from the file as written.
         QTemporaryDir dir;
         QString error;
-        QVERIFY2(saveReceipt(*r, dir.filePath(QStringLiteral("r")), &error), qPrintable(error));
+        QVERIFY2(
+            saveReceipt(*r, receiptJson(*r), {}, u("the reason"), dir.filePath(QStringLiteral("r")), &error),
+            qPrintable(error));
         QFile json(dir.filePath(QStringLiteral("r.json")));
         QVERIFY(json.open(QIODevice::ReadOnly));
         const std::optional<Receipt> back = readReceiptJson(json.readAll(), &error);
@@ -126,7 +128,7 @@ private slots:
         inPdf << u(pass ? u8"该电子证据已通过验证" : u8"该电子证据未通过验证")
               << u(pass ? u8"与验证服务为此订单号和存证类型保存的摘要一致。"
                         : u8"与验证服务为此订单号和存证类型保存的摘要不一致。")
-              << r->order;
+              << r->order << u(u8"本报告未加盖时间戳，仅是本工具的自行记录。未能取得时间戳：thereason");
         QString got = QString::fromUtf8(poppler(u("pdftotext -layout"), {pdf, u("-")}));
         QVERIFY2(got.contains(QRegularExpression(u("\\s") + kDigest + u("\n"))), qPrintable(got));
         got.remove(QRegularExpression(QStringLiteral("\\s")));
@@ -142,7 +144,7 @@ private slots:
 
         // The mark a reader sees first: points that only a tick inks, and only a cross.
         QRectF mark;
-        QVERIFY(!receiptPdf(*r, &mark).isEmpty());
+        QVERIFY(!receiptPdf(*r, QString(), &mark).isEmpty());
         poppler(u("pdftoppm -r 72 -f 1 -l 1 -singlefile -png"), {pdf, dir.filePath(u("page"))});
         const QImage page(dir.filePath(QStringLiteral("page.png")));
         QCOMPARE(page.size(), QSize(595, 842));
@@ -152,6 +154,52 @@ private slots:
         };
         QCOMPARE(inked(0.30, 0.54), pass);  // the tick's short stroke
         QCOMPARE(inked(0.38, 0.38), !pass); // the cross's upper left arm
+    }
+
+    // A stamp takes the receipt's "timeStamp" line and nothing else: the bytes it is over come back
+    // from the saved JSON, by this code and by the sed line the README gives to users of openssl;
+    // the stamp reads back, and its PDF shows who stamped what when.
+    void stampedJson()
+    {
+        Receipt r = *makeReceipt(outcome("{\"code\":0,\"data\":{\"result\":true}}"), kFile, u("filehash"));
+        const QByteArray json = receiptJson(r);
+        QVERIFY(json.contains("\n    \"timeStamp\": null,\n"));
+        QCOMPARE(unstampedReceiptJson(json).value_or(QByteArray()), json);
+        ReceiptStamp stamp{QByteArray("\x30\x82token", 8),
+                           {u("CN=Demo TSA, O=filehash \"demo\""),
+                            QDateTime(QDate(2026, 12, 7), QTime(8, 0, 1), Qt::UTC), u("0A1B2C"),
+                            QString(64, QLatin1Char('d')), u("SHA256"), u("1.2.3")}};
+        const QByteArray stamped = stampedReceiptJson(json, stamp);
+        QCOMPARE(stamped.count('\n'), json.count('\n'));
+        QCOMPARE(unstampedReceiptJson(stamped).value_or(QByteArray()), json);
+        QProcess sed;
+        sed.start(u("sed"), {u(R"(s/^    "timeStamp": {.*}\(,\{0,1\}\)$/    "timeStamp": null\1/)")});
+        sed.write(stamped);
+        sed.closeWriteChannel();
+        QVERIFY(sed.waitForFinished(10000));
+        QCOMPARE(sed.readAllStandardOutput(), json);
+        QVERIFY(!unstampedReceiptJson(QByteArray(json).replace("timeStamp", "timestamp")));
+
+        const std::optional<Receipt> back = readReceiptJson(stamped);
+        QVERIFY(back && back->stamp);
+        QCOMPARE(back->stamp->token, stamp.token);
+        r.stamp = stamp;
+        QVERIFY(*back == r);
+        QTemporaryDir dir;
+        QString error;
+        QVERIFY2(saveReceipt(r, json, "response", QString(), dir.filePath(u("s")), &error),
+                 qPrintable(error));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), (QStringList{u("s.json"), u("s.pdf"), u("s.tsr")}));
+        QString got = QString::fromUtf8(poppler(u("pdftotext"), {dir.filePath(u("s.pdf")), u("-")}));
+        got.remove(QRegularExpression(QStringLiteral("\\s")));
+        for (const QString &expected :
+             {u(u8"时间戳机构："), u("CN=DemoTSA,O=filehash\"demo\""), u("(UTC2026-12-07T08:00:01.000Z)"),
+              u("0A1B2C"), QString(64, QLatin1Char('d'))})
+            QVERIFY2(got.contains(expected), qPrintable(expected + QStringLiteral(" not in ") + got));
+        // Saved again unstamped, the stamp of the earlier one does not stay beside it.
+        r.stamp.reset();
+        QVERIFY(saveReceipt(r, json, {}, QString(), dir.filePath(u("s")), &error));
+        QVERIFY(!QFile::exists(dir.filePath(u("s.tsr"))));
     }
 
     // What a document shows of text from outside.

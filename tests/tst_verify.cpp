@@ -416,10 +416,10 @@ private slots:
             startsIn = m_dir.path();
             const bool saved = !*existing || replace;
             QCOMPARE(responder.boxes().size(), (*existing ? 1 : 0) + (saved ? 1 : 0));
-            QCOMPARE(responder.boxes().last().text, saved ? u(u8"已保存：\n") + base +
-                                                                QStringLiteral(".pdf\n") + base +
-                                                                QStringLiteral(".json")
-                                                          : u(u8"同名的验证报告已存在，是否替换？"));
+            QCOMPARE(responder.boxes().last().text,
+                     saved ? u(u8"已保存：\n") + base + QStringLiteral(".pdf\n") + base +
+                                 QStringLiteral(".json\n\n") + u(u8"未能取得时间戳：未配置时间戳机构")
+                           : u(u8"同名的验证报告已存在，是否替换？"));
             QFile json(base + QStringLiteral(".json"));
             const std::optional<Receipt> r =
                 json.open(QIODevice::ReadOnly) ? readReceiptJson(json.readAll()) : std::nullopt;
