@@ -142,11 +142,31 @@ std::optional<int> parse(const ServiceConfig &builtIn, Invocation *invocation)
     Invocation &in = *invocation;
     const QStringList files = parser.positionalArguments();
     const bool one = parser.isSet(type) || parser.isSet(order);
-    if (int(one) + int(parser.isSet(batch)) + int(parser.isSet(check)) != 1)
+    if (int(one) + int(parser.isSet(batch)) + int(parser.isSet(check)) + int(parser.isSet(stampOption)) != 1)
         return complain(
-            QStringLiteral("give one of --type/--order FILE, --batch CASE.csv or --check-receipt; "
-                           "see --help"),
+            QStringLiteral("give one of --type/--order FILE, --batch CASE.csv, --check-receipt or "
+                           "--stamp; see --help"),
             exitcode::kUsage);
+    // Who stamps receipts, and whom a stamp's signer must chain to.
+    in.verifier.tsaUrl = builtIn.tsaUrl;
+    in.verifier.tsaCaPem = builtIn.tsaCaPem;
+    if (parser.isSet(tsa)) {
+        const QUrl url(parser.value(tsa), QUrl::StrictMode);
+        if (!url.isValid() ||
+            (url.scheme() != QLatin1String("https") && url.scheme() != QLatin1String("http")) ||
+            url.host().isEmpty())
+            return complain(QStringLiteral("--tsa must be an HTTP or HTTPS URL"), exitcode::kUsage);
+        in.verifier.tsaUrl = url.toString();
+    }
+    if (parser.isSet(tsaCa)) {
+        QFile file(parser.value(tsaCa));
+        if (!file.open(QIODevice::ReadOnly))
+            return complain(parser.value(tsaCa) + QStringLiteral(": ") + file.errorString(),
+                            exitcode::kUsage);
+        in.verifier.tsaCaPem = file.read(1024 * 1024);
+        if (!in.verifier.tsaCaPem.contains("-----BEGIN CERTIFICATE-----"))
+            return complain(parser.value(tsaCa) + QStringLiteral(" holds no certificate"), exitcode::kUsage);
+    }
     in.json = parser.isSet(json);
     in.quiet = parser.isSet(quiet);
     in.status = parser.isSet(status);

@@ -2,6 +2,7 @@
 // it: the window as a user drives it, and filehash-verify.
 #include "app/filehash.h"
 #include "core/serviceconfig.h"
+#include "service/tsaresponder.h"
 #include "testsupport.h"
 #include "widgets/cimg.h"
 
@@ -30,14 +31,14 @@ class TestEndToEnd : public QObject
             .replace(QLatin1String("@changed"), m_changed);
     }
     // Starts filehash-verify in the test folder, args split at spaces and preceded by the service and its
-    // CA unless they name a service or check a receipt. A limit on the size of the files it writes
+    // CA unless they name a service, check or stamp a receipt. A limit on the size of the files it writes
     // (in 512-byte blocks, SIGXFSZ ignored) makes writing fail as on a full disk; a negative one
     // starts it with its output into a closed pipe.
     void start(QProcess &p, QString args, int blocks = 0) const
     {
         args = args.trimmed();
         if (!args.startsWith(QLatin1String("--service")) &&
-            !args.startsWith(QLatin1String("--check-receipt")))
+            !args.startsWith(QLatin1String("--check-receipt")) && !args.startsWith(QLatin1String("--stamp")))
             args.prepend(
                 QStringLiteral("--service @url --ca %1 ").arg(testCertPath(QStringLiteral("ca.pem"))));
         p.setWorkingDirectory(m_dir.path());
@@ -321,6 +322,77 @@ private slots:
         const QString err = QString::fromUtf8(p.readAllStandardError());
         QCOMPARE(blocks == -1 ? err.trimmed().section(QLatin1Char('\n'), -1).toInt() : p.exitCode(), 74);
         QVERIFY2(err.contains(told), qPrintable(err));
+    }
+
+    // Receipts stamped by a time-stamping authority: one that cannot be reached leaves the receipt
+    // unstamped and says so, --stamp stamps it later, openssl alone checks it as the README says,
+    // and one character edited afterwards is told as a change after stamping.
+    void stamps()
+    {
+        std::string error;
+        const auto tsa = TsaResponder::load(testCertPath(QStringLiteral("tsa-chain.pem")).toStdString(),
+                                            testCertPath(QStringLiteral("tsa.key")).toStdString(), &error);
+        QVERIFY2(tsa, error.c_str());
+        TestServer authority([&](const std::string &, const std::string &, const std::string &body) {
+            return HttpAnswer{200, "application/timestamp-reply", tsa->answer(body), {}, {}};
+        });
+        const QString tsaCa = testCertPath(QStringLiteral("tsa-ca.pem"));
+        const QString stampBy = QStringLiteral(" --tsa %1/tsa --tsa-ca %2").arg(authority.url(), tsaCa);
+        writeCase(QStringLiteral("1,%1,kept.pdf\n"));
+        QVERIFY(QDir(m_dir.path()).mkpath(QStringLiteral("late.d")));
+        QProcess unreachable;
+        start(unreachable,
+              QStringLiteral("--batch case.csv --receipts late.d --tsa https://localhost:1/tsa"));
+        QVERIFY(unreachable.waitForFinished(20000));
+        QCOMPARE(unreachable.exitCode(), 8);
+        QVERIFY(unreachable.readAllStandardError().contains("receipt saved without a time-stamp"));
+        const QDir late(m_dir.filePath(QStringLiteral("late.d")));
+        QCOMPARE(late.entryList(QDir::Files).filter(QStringLiteral(".tsr")).size(), 0);
+        const QString receipt = late.filePath(late.entryList({QStringLiteral("*.json")}).value(0));
+        const QString check = QStringLiteral("--check-receipt %1 kept.pdf --tsa-ca %2").arg(receipt, tsaCa);
+        auto [code, out] = run(check);
+        QCOMPARE(code, 0);
+        QVERIFY2(out.contains("not stamped: the tool's own record"), out.constData());
+
+        // The authority's TLS is trusted as the service's is.
+        const QString stampIt = QStringLiteral("--stamp ") + receipt + stampBy + QStringLiteral(" --ca ") +
+                                testCertPath(QStringLiteral("ca.pem"));
+        QCOMPARE(run(stampIt).first, 0);
+        std::tie(code, out) = run(check);
+        QCOMPARE(code, 0);
+        QVERIFY2(out.contains("stamped by O=filehash, CN="), out.constData());
+        QString tsr = receipt;
+        tsr.replace(QStringLiteral(".json"), QStringLiteral(".tsr"));
+        QProcess openssl;
+        openssl.setProcessChannelMode(QProcess::MergedChannels);
+        openssl.start(
+            QStringLiteral("/bin/sh"),
+            {QStringLiteral("-c"),
+             QStringLiteral(
+                 R"(sed 's/^    "timeStamp": {.*}\(,\{0,1\}\)$/    "timeStamp": null\1/' "$0" >"$0.data" &&
+                                         openssl ts -verify -data "$0.data" -in "$1" -CAfile "$2")"),
+             receipt, tsr, tsaCa});
+        QVERIFY(openssl.waitForFinished(20000));
+        QVERIFY2(openssl.exitCode() == 0 && openssl.readAll().contains("Verification: OK"),
+                 "openssl ts -verify");
+
+        QFile file(receipt);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray stamped = file.readAll();
+        writeTestFile(m_dir.path(), QStringLiteral("edited.json"),
+                      QByteArray(stamped).replace("kept.pdf", "kept.pdF"));
+        QCOMPARE(run(QStringLiteral("--check-receipt edited.json kept.pdf --tsa-ca ") + tsaCa).first, 7);
+        // Another authority's CA: the stamp cannot be trusted.
+        QCOMPARE(run(check.section(QLatin1Char(' '), 0, 2) + QStringLiteral(" --tsa-ca ") +
+                     testCertPath(QStringLiteral("ca.pem")))
+                     .first,
+                 8);
+        QCOMPARE(run(stampIt).first, 64); // stamped already
+
+        // Stamped as it is saved.
+        QVERIFY(QDir(m_dir.path()).mkpath(QStringLiteral("stamped.d")));
+        QCOMPARE(run(QStringLiteral("--batch case.csv --receipts stamped.d") + stampBy).first, 0);
+        QCOMPARE(QDir(m_dir.filePath(QStringLiteral("stamped.d"))).entryList(QDir::Files).size(), 3);
     }
 
     // Ctrl+C ends a case at once, whatever is being hashed: the row under way is interrupted, the

@@ -4,6 +4,7 @@
 #include "core/hashquery.h"
 #include "core/receipt.h"
 #include "core/serviceconfig.h"
+#include "service/tsaresponder.h"
 #include "testsupport.h"
 #include "widgets/cimg.h"
 
@@ -430,6 +431,51 @@ private slots:
                 QVERIFY(QFile::exists(base + QStringLiteral(".pdf")));
             }
         }
+    }
+
+    // A receipt stamped as it is saved, or saved unstamped with the reason when no stamp comes.
+    void receiptStamped_data()
+    {
+        QTest::addColumn<bool>("reachable");
+        QTest::newRow("granted") << true;
+        QTest::newRow("authority unreachable") << false;
+    }
+    void receiptStamped()
+    {
+        QFETCH(bool, reachable);
+        std::string error;
+        const auto tsa = TsaResponder::load(testCertPath(QStringLiteral("tsa-chain.pem")).toStdString(),
+                                            testCertPath(QStringLiteral("tsa.key")).toStdString(), &error);
+        QVERIFY2(tsa, error.c_str());
+        TestServer authority([&](const std::string &, const std::string &, const std::string &body) {
+            return HttpAnswer{200, "application/timestamp-reply", tsa->answer(body), {}, {}};
+        });
+        filehash w;
+        w.setTimeStampAuthority(
+            reachable ? authority.url() + QStringLiteral("/tsa") : QStringLiteral("https://localhost:1"),
+            testCaPem().isEmpty() ? QByteArray() : [] {
+                QFile ca(testCertPath(QStringLiteral("tsa-ca.pem")));
+                return ca.open(QIODevice::ReadOnly) ? ca.readAll() : QByteArray();
+            }());
+        prepare(w);
+        showPass(w);
+        const QString base = m_dir.filePath(QString::fromLatin1(QTest::currentDataTag()));
+        ModalResponder responder([&](QWidget *modal) {
+            if (!pickInFileDialog(modal, base + QStringLiteral(".pdf")))
+                if (auto *box = qobject_cast<QMessageBox *>(modal))
+                    responder.answerBox(box, QMessageBox::Ok);
+        });
+        w.btnReceipt->click();
+        QTRY_COMPARE(responder.boxes().size(), 1);
+        const QString told = responder.boxes().last().text;
+        QVERIFY2(told.contains(reachable ? u(u8"已加盖时间戳：O=filehash") : u(u8"未能取得时间戳：")),
+                 qPrintable(told));
+        QCOMPARE(QFile::exists(base + QStringLiteral(".tsr")), reachable);
+        QFile json(base + QStringLiteral(".json"));
+        QVERIFY(json.open(QIODevice::ReadOnly));
+        const std::optional<Receipt> r = readReceiptJson(json.readAll());
+        QVERIFY(r);
+        QCOMPARE(r->stamp.has_value(), reachable);
     }
 
 private:
