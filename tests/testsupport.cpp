@@ -2,6 +2,8 @@
 
 #include "testconfig.h"
 
+#include "service/tsaresponder.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
@@ -186,4 +188,25 @@ qint64 FakeReply::readData(char *data, qint64 maxSize)
     memcpy(data, m_body.constData() + m_offset, size_t(n));
     m_offset += n;
     return n;
+}
+
+TestTsa::TestTsa()
+{
+    std::string error;
+    m_responder = TsaResponder::load(testCertPath(QStringLiteral("tsa-chain.pem")).toStdString(),
+                                     testCertPath(QStringLiteral("tsa.key")).toStdString(), &error);
+    if (!m_responder)
+        qFatal("the test TSA does not load: %s", error.c_str());
+    m_server = std::make_unique<TestServer>(
+        [this](const std::string &, const std::string &, const std::string &body) {
+            return HttpAnswer{200, "application/timestamp-reply", m_responder->answer(body), {}, {}};
+        });
+}
+
+TestTsa::~TestTsa() = default;
+
+QByteArray TestTsa::caPem()
+{
+    QFile file(testCertPath(QStringLiteral("tsa-ca.pem")));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }

@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <memory>
 #include <thread>
 
 // A message box as the user saw it.
@@ -65,6 +66,21 @@ public:
 private:
     HttpsServer m_server;
     std::thread m_thread;
+};
+
+// The project's time-stamping authority on 127.0.0.1, signing with the test TSA certificate; its CA
+// is caPem().
+class TestTsa
+{
+public:
+    TestTsa();
+    ~TestTsa();
+    QString url() const { return m_server->url() + QStringLiteral("/tsa"); }
+    static QByteArray caPem();
+
+private:
+    std::unique_ptr<class TsaResponder> m_responder;
+    std::unique_ptr<TestServer> m_server;
 };
 
 // The service program with a database of its own in `dir`.

@@ -2,7 +2,6 @@
 // it: the window as a user drives it, and filehash-verify.
 #include "app/filehash.h"
 #include "core/serviceconfig.h"
-#include "service/tsaresponder.h"
 #include "testsupport.h"
 #include "widgets/cimg.h"
 
@@ -329,15 +328,9 @@ private slots:
     // and one character edited afterwards is told as a change after stamping.
     void stamps()
     {
-        std::string error;
-        const auto tsa = TsaResponder::load(testCertPath(QStringLiteral("tsa-chain.pem")).toStdString(),
-                                            testCertPath(QStringLiteral("tsa.key")).toStdString(), &error);
-        QVERIFY2(tsa, error.c_str());
-        TestServer authority([&](const std::string &, const std::string &, const std::string &body) {
-            return HttpAnswer{200, "application/timestamp-reply", tsa->answer(body), {}, {}};
-        });
+        const TestTsa authority;
         const QString tsaCa = testCertPath(QStringLiteral("tsa-ca.pem"));
-        const QString stampBy = QStringLiteral(" --tsa %1/tsa --tsa-ca %2").arg(authority.url(), tsaCa);
+        const QString stampBy = QStringLiteral(" --tsa %1 --tsa-ca %2").arg(authority.url(), tsaCa);
         writeCase(QStringLiteral("1,%1,kept.pdf\n"));
         QVERIFY(QDir(m_dir.path()).mkpath(QStringLiteral("late.d")));
         QProcess unreachable;

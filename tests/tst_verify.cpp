@@ -4,7 +4,6 @@
 #include "core/hashquery.h"
 #include "core/receipt.h"
 #include "core/serviceconfig.h"
-#include "service/tsaresponder.h"
 #include "testsupport.h"
 #include "widgets/cimg.h"
 
@@ -443,20 +442,10 @@ private slots:
     void receiptStamped()
     {
         QFETCH(bool, reachable);
-        std::string error;
-        const auto tsa = TsaResponder::load(testCertPath(QStringLiteral("tsa-chain.pem")).toStdString(),
-                                            testCertPath(QStringLiteral("tsa.key")).toStdString(), &error);
-        QVERIFY2(tsa, error.c_str());
-        TestServer authority([&](const std::string &, const std::string &, const std::string &body) {
-            return HttpAnswer{200, "application/timestamp-reply", tsa->answer(body), {}, {}};
-        });
+        const TestTsa authority;
         filehash w;
-        w.setTimeStampAuthority(
-            reachable ? authority.url() + QStringLiteral("/tsa") : QStringLiteral("https://localhost:1"),
-            testCaPem().isEmpty() ? QByteArray() : [] {
-                QFile ca(testCertPath(QStringLiteral("tsa-ca.pem")));
-                return ca.open(QIODevice::ReadOnly) ? ca.readAll() : QByteArray();
-            }());
+        w.setTimeStampAuthority(reachable ? authority.url() : QStringLiteral("https://localhost:1"),
+                                TestTsa::caPem());
         prepare(w);
         showPass(w);
         const QString base = m_dir.filePath(QString::fromLatin1(QTest::currentDataTag()));
