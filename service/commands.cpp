@@ -2,6 +2,7 @@
 
 #include "service/httpsserver.h"
 #include "service/store.h"
+#include "service/tsaresponder.h"
 
 #include "core/filedigest.h"
 
@@ -55,7 +56,10 @@ const char Usage[] = "usage:\n"
                      "                 own and serving many connections (default: one per processor)\n"
                      "      --timeout: one deadline for a request's TLS handshake, headers and body,\n"
                      "                 and the longest idle time between kept-alive requests (default 10)\n"
-                     "      --max-connections: open connections at once (default 256)\n";
+                     "      --max-connections: open connections at once (default 256)\n"
+                     "      --tsa-cert PEM --tsa-key PEM: also answer RFC 3161 time-stamp requests on\n"
+                     "                 /tsa, signed with this certificate (extended key usage\n"
+                     "                 timeStamping, critical) and its key\n";
 
 void complain(const std::string &message)
 {
@@ -268,12 +272,25 @@ bool parseListen(const std::string &text, ServerOptions *options)
     return parseNumber(text.substr(colon + 1), 0, 65535, &options->port);
 }
 
+// Where the demo's time-stamping authority answers.
+const char TsaPath[] = "/tsa";
+
+HttpAnswer answerTimeStampRequest(const std::string &body, const TsaResponder &tsa)
+{
+    std::string reply = tsa.answer(body);
+    if (reply.empty())
+        return {500, "text/plain; charset=utf-8", "cannot answer\n", {}, "time-stamp failed"};
+    return {200, "application/timestamp-reply", std::move(reply), {}, "time-stamp"};
+}
+
 int serve(const std::vector<std::string> &args)
 {
     Arguments arguments;
     std::string error;
-    if (!parseArguments(args, {"db", "cert", "key", "listen", "threads", "timeout", "max-connections"},
-                        {"db", "cert", "key"}, &arguments, &error))
+    if (!parseArguments(
+            args,
+            {"db", "cert", "key", "listen", "threads", "timeout", "max-connections", "tsa-cert", "tsa-key"},
+            {"db", "cert", "key"}, &arguments, &error))
         return usageError(error);
     if (!arguments.files.empty())
         return usageError("serve takes no FILE");
@@ -292,6 +309,16 @@ int serve(const std::vector<std::string> &args)
     if (arguments.options.count("max-connections") &&
         !parseNumber(arguments.options["max-connections"], 1, 100000, &options.maxConnections))
         return usageError("bad --max-connections: give a whole number from 1 to 100000");
+    if (arguments.options.count("tsa-cert") != arguments.options.count("tsa-key"))
+        return usageError("--tsa-cert and --tsa-key go together");
+    std::unique_ptr<TsaResponder> tsa;
+    if (arguments.options.count("tsa-cert")) {
+        tsa = TsaResponder::load(arguments.options["tsa-cert"], arguments.options["tsa-key"], &error);
+        if (!tsa) {
+            complain(error);
+            return Failure;
+        }
+    }
 
     // Certificate, key and port first: a server that cannot start leaves the database alone.
     HttpsServer server(options);
@@ -307,9 +334,13 @@ int serve(const std::vector<std::string> &args)
         return Failure;
     }
     EvidenceStore &evidence = *store;
-    server.run([&evidence](const std::string &method, const std::string &target, const std::string &body) {
-        return answerRequest(method, target, body, evidence);
-    });
+    const TsaResponder *stamps = tsa.get();
+    server.run(
+        [&evidence, stamps](const std::string &method, const std::string &target, const std::string &body) {
+            if (stamps && method == "POST" && target == TsaPath)
+                return answerTimeStampRequest(body, *stamps);
+            return answerRequest(method, target, body, evidence);
+        });
     return Success;
 }
 

@@ -148,7 +148,9 @@ bool ServiceProcess::start()
     m_process.start(builtProgram(QStringLiteral("filehash-service")),
                     {QStringLiteral("serve"), QStringLiteral("--db"), m_db, QStringLiteral("--cert"),
                      testCertPath(QStringLiteral("server.pem")), QStringLiteral("--key"),
-                     testCertPath(QStringLiteral("server.key")), QStringLiteral("--listen"),
+                     testCertPath(QStringLiteral("server.key")), QStringLiteral("--tsa-cert"),
+                     testCertPath(QStringLiteral("tsa-chain.pem")), QStringLiteral("--tsa-key"),
+                     testCertPath(QStringLiteral("tsa.key")), QStringLiteral("--listen"),
                      QStringLiteral("127.0.0.1:0")});
     const QRegularExpression listening(QStringLiteral("listening on https://127\\.0\\.0\\.1:(\\d+)/"));
     QElapsedTimer timer;

@@ -323,14 +323,13 @@ private slots:
         QVERIFY2(err.contains(told), qPrintable(err));
     }
 
-    // Receipts stamped by a time-stamping authority: one that cannot be reached leaves the receipt
-    // unstamped and says so, --stamp stamps it later, openssl alone checks it as the README says,
-    // and one character edited afterwards is told as a change after stamping.
+    // Receipts stamped by the service's own time-stamping authority: one that cannot be reached
+    // leaves the receipt unstamped and says so, --stamp stamps it later, openssl alone checks it as
+    // the README says, and one character edited afterwards is told as a change after stamping.
     void stamps()
     {
-        const TestTsa authority;
         const QString tsaCa = testCertPath(QStringLiteral("tsa-ca.pem"));
-        const QString stampBy = QStringLiteral(" --tsa %1 --tsa-ca %2").arg(authority.url(), tsaCa);
+        const QString stampBy = QStringLiteral(" --tsa %1/tsa --tsa-ca %2").arg(m_service.url(), tsaCa);
         writeCase(QStringLiteral("1,%1,kept.pdf\n"));
         QVERIFY(QDir(m_dir.path()).mkpath(QStringLiteral("late.d")));
         QProcess unreachable;
