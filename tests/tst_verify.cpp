@@ -433,38 +433,34 @@ private slots:
     }
 
     // A receipt stamped as it is saved, or saved unstamped with the reason when no stamp comes.
-    void receiptStamped_data()
-    {
-        QTest::addColumn<bool>("reachable");
-        QTest::newRow("granted") << true;
-        QTest::newRow("authority unreachable") << false;
-    }
     void receiptStamped()
     {
-        QFETCH(bool, reachable);
         const TestTsa authority;
         filehash w;
-        w.setTimeStampAuthority(reachable ? authority.url() : QStringLiteral("https://localhost:1"),
-                                TestTsa::caPem());
         prepare(w);
         showPass(w);
-        const QString base = m_dir.filePath(QString::fromLatin1(QTest::currentDataTag()));
-        ModalResponder responder([&](QWidget *modal) {
-            if (!pickInFileDialog(modal, base + QStringLiteral(".pdf")))
-                if (auto *box = qobject_cast<QMessageBox *>(modal))
-                    responder.answerBox(box, QMessageBox::Ok);
-        });
-        w.btnReceipt->click();
-        QTRY_COMPARE(responder.boxes().size(), 1);
-        const QString told = responder.boxes().last().text;
-        QVERIFY2(told.contains(reachable ? u(u8"已加盖时间戳：O=filehash") : u(u8"未能取得时间戳：")),
-                 qPrintable(told));
-        QCOMPARE(QFile::exists(base + QStringLiteral(".tsr")), reachable);
-        QFile json(base + QStringLiteral(".json"));
-        QVERIFY(json.open(QIODevice::ReadOnly));
-        const std::optional<Receipt> r = readReceiptJson(json.readAll());
-        QVERIFY(r);
-        QCOMPARE(r->stamp.has_value(), reachable);
+        for (const bool reachable : {false, true}) {
+            w.setTimeStampAuthority(reachable ? authority.url() : QStringLiteral("https://localhost:1"),
+                                    TestTsa::caPem());
+            const QString base =
+                m_dir.filePath(reachable ? QStringLiteral("granted") : QStringLiteral("unreachable"));
+            ModalResponder responder([&](QWidget *modal) {
+                if (!pickInFileDialog(modal, base + QStringLiteral(".pdf")))
+                    if (auto *box = qobject_cast<QMessageBox *>(modal))
+                        responder.answerBox(box, QMessageBox::Ok);
+            });
+            w.btnReceipt->click();
+            QTRY_COMPARE(responder.boxes().size(), 1);
+            const QString told = responder.boxes().last().text;
+            QVERIFY2(told.contains(reachable ? u(u8"已加盖时间戳：O=filehash") : u(u8"未能取得时间戳：")),
+                     qPrintable(told));
+            QCOMPARE(QFile::exists(base + QStringLiteral(".tsr")), reachable);
+            QFile json(base + QStringLiteral(".json"));
+            QVERIFY(json.open(QIODevice::ReadOnly));
+            const std::optional<Receipt> r = readReceiptJson(json.readAll());
+            QVERIFY(r);
+            QCOMPARE(r->stamp.has_value(), reachable);
+        }
     }
 
 private:
