@@ -56,14 +56,21 @@ class TestEndToEnd : public QObject
                             program} +
                     list);
     }
-    // Runs it; returns its exit code (-1 when it did not end by itself) and what it wrote.
-    std::pair<int, QByteArray> run(const QString &args) const
+    struct Ran {
+        int code; // -1 when it did not end by itself
+        QByteArray out;
+        QString err;
+    };
+    // Runs it as start() does; blocks -2: with standard output on /dev/full.
+    Ran run(const QString &args, int blocks = 0) const
     {
         QProcess p;
-        start(p, args);
+        if (blocks == -2)
+            p.setStandardOutputFile(QStringLiteral("/dev/full"));
+        start(p, args, blocks == -2 ? 0 : blocks);
         if (!p.waitForFinished(20000) || p.exitStatus() != QProcess::NormalExit)
-            return {-1, {}};
-        return {p.exitCode(), p.readAllStandardOutput()};
+            return {-1, {}, {}};
+        return {p.exitCode(), p.readAllStandardOutput(), QString::fromUtf8(p.readAllStandardError())};
     }
     // Writes case.csv: the header, then rows in which %1 and %2 stand for the two orders.
     void writeCase(const QString &rows) const
@@ -93,12 +100,13 @@ private slots:
         QTest::addColumn<int>("type");
         QTest::addColumn<QString>("outcome"); // pass, fail, or the message shown
         // The failing file's type is not the first: the type chosen in the list is the one sent.
-        QTest::newRow("preserved file") << "kept.pdf"
-                                        << "@kept" << 1 << "pass";
-        QTest::newRow("file changed since") << "changed.wav"
-                                            << "@changed" << 5 << "fail";
-        QTest::newRow("unknown order") << "kept.pdf"
-                                       << "QV0" << 1 << QString::fromUtf8(u8"订单号不存在");
+        const auto row = [](const char *name, const char *file, const char *order, int type,
+                            const char *outcome) {
+            QTest::newRow(name) << file << order << type << QString::fromUtf8(outcome);
+        };
+        row("preserved file", "kept.pdf", "@kept", 1, "pass");
+        row("file changed since", "changed.wav", "@changed", 5, "fail");
+        row("unknown order", "kept.pdf", "QV0", 1, u8"订单号不存在");
     }
     void window()
     {
@@ -160,9 +168,9 @@ private slots:
         QFETCH(QString, args);
         QFETCH(int, exit);
         QFETCH(QString, output);
-        const auto [code, out] = run(args);
-        QCOMPARE(code, exit);
-        QVERIFY2(QString::fromUtf8(out).contains(output), out.constData());
+        const Ran r = run(args);
+        QCOMPARE(r.code, exit);
+        QVERIFY2(QString::fromUtf8(r.out).contains(output), r.out.constData());
     }
 
     // A case: a line per row in the case's order, the highest exit code, a report whose rows are the
@@ -175,7 +183,8 @@ private slots:
             QStringLiteral("1,%1,kept.pdf\n5,%2,changed.wav\n1,QV0,kept.pdf\n1,%1,gone.pdf\n20,%1,kept.pdf\n"
                            "1,%1,.\n1,%1,pipe.bin\n"));
         QVERIFY(QDir(m_dir.path()).mkdir(QStringLiteral("out.d")));
-        const auto [code, out] = run(QStringLiteral("--batch case.csv --report report.csv --receipts out.d"));
+        const auto [code, out, err] =
+            run(QStringLiteral("--batch case.csv --report report.csv --receipts out.d"));
         // The highest exit code, the bad row's, though the last row's is 4; the FIFO did not hold it.
         QCOMPARE(code, 64);
         QStringList printed;
@@ -212,17 +221,16 @@ private slots:
         writeTestFile(m_dir.path(), QStringLiteral("edited.json"),
                       original.readAll().replace("\"verdict\": \"pass\"", "\"verdict\": \"fail\""));
         const QString check = QStringLiteral("--check-receipt %1 %2");
-        QCOMPARE(run(check.arg(pass, QStringLiteral("kept.pdf"))).first, 0);
-        QCOMPARE(run(check.arg(pass, QStringLiteral("changed.wav"))).first, 1);
-        QCOMPARE(run(check.arg(fail, QStringLiteral("changed.wav"))).first, 5);
-        const auto [edited, told] =
-            run(check.arg(QStringLiteral("edited.json"), QStringLiteral("kept.pdf --json")));
-        QCOMPARE(edited, 6);
-        const QJsonObject found = QJsonDocument::fromJson(told).object();
+        QCOMPARE(run(check.arg(pass, QStringLiteral("kept.pdf"))).code, 0);
+        QCOMPARE(run(check.arg(pass, QStringLiteral("changed.wav"))).code, 1);
+        QCOMPARE(run(check.arg(fail, QStringLiteral("changed.wav"))).code, 5);
+        const Ran edited = run(check.arg(QStringLiteral("edited.json"), QStringLiteral("kept.pdf --json")));
+        QCOMPARE(edited.code, 6);
+        const QJsonObject found = QJsonDocument::fromJson(edited.out).object();
         QCOMPARE(found.value(QLatin1String("exitCode")).toInt(), 6);
         QVERIFY(found.value(QLatin1String("sameFile")).toBool());
-        QCOMPARE(run(check.arg(QStringLiteral("report.csv"), QStringLiteral("kept.pdf"))).first, 64);
-        QCOMPARE(run(check.arg(pass, QStringLiteral("pipe.bin"))).first, 4);
+        QCOMPARE(run(check.arg(QStringLiteral("report.csv"), QStringLiteral("kept.pdf"))).code, 64);
+        QCOMPARE(run(check.arg(pass, QStringLiteral("pipe.bin"))).code, 4);
     }
 
     // What is printed of a case: everything, only what did not pass, or nothing.
@@ -230,19 +238,17 @@ private slots:
     {
         QTest::addColumn<QString>("option");
         QTest::addColumn<QString>("printed"); // the rows' lines, by their first word
-        QTest::newRow("all") << ""
-                             << "line 2 3";
+        QTest::newRow("all") << QString() << "line 2 3";
         QTest::newRow("quiet") << "--quiet"
                                << "3";
-        QTest::newRow("status") << "--status"
-                                << "";
+        QTest::newRow("status") << "--status" << QString();
     }
     void quietAndStatus()
     {
         QFETCH(QString, option);
         QFETCH(QString, printed);
         writeCase(QStringLiteral("1,%1,kept.pdf\n5,%2,changed.wav\n"));
-        const auto [code, out] = run(QStringLiteral("--batch case.csv ") + option);
+        const auto [code, out, err] = run(QStringLiteral("--batch case.csv ") + option);
         QCOMPARE(code, 1);
         QStringList lines;
         for (const QString &line : QString::fromUtf8(out).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
@@ -272,12 +278,10 @@ private slots:
         writeTestFile(m_dir.path(), evil, "x");
         writeTestFile(m_dir.path(), QStringLiteral("case.csv"),
                       "type,order,path\n1,@SUM(A1),\"" + evil.toUtf8() + "\"\n");
-        QProcess p;
-        start(p, QStringLiteral("--service %1 --ca %2 --batch case.csv --report hostile.csv")
-                     .arg(server.url(), testCertPath(QStringLiteral("ca.pem"))));
-        QVERIFY(p.waitForFinished(20000));
-        QCOMPARE(p.exitCode(), 0);
-        const QByteArray out = p.readAllStandardOutput() + p.readAllStandardError();
+        const Ran r = run(QStringLiteral("--service %1 --ca %2 --batch case.csv --report hostile.csv")
+                              .arg(server.url(), testCertPath(QStringLiteral("ca.pem"))));
+        QCOMPARE(r.code, 0);
+        const QByteArray out = r.out + r.err.toUtf8();
         QVERIFY2(!out.contains('\x1b') && !out.contains('\x07') && !out.contains("\u202E") &&
                      out.contains("<U+001B>[2J<U+001B>[32m") && out.contains("<U+202E>fdp.exe"),
                  out.constData());
@@ -291,19 +295,17 @@ private slots:
 
     void notWritten_data()
     {
-        QTest::addColumn<int>("blocks"); // see start(); -2: standard output is /dev/full
+        QTest::addColumn<int>("blocks"); // see start() and run()
         QTest::addColumn<QString>("args");
         QTest::addColumn<QString>("told");
-        QTest::newRow("receipts on a full disk") << 8 << "--batch case.csv --receipts full.d"
-                                                 << "receipt not saved: ";
-        QTest::newRow("standard output full") << -1 << "--batch case.csv"
-                                              << "standard output";
-        QTest::newRow("standard output closed") << -2 << "--batch case.csv"
-                                                << "standard output";
-        QTest::newRow("report name too long") << 0
-                                              << QStringLiteral("--batch case.csv --report ") +
-                                                     QString(300, QLatin1Char('r')) + QStringLiteral(".csv")
-                                              << "report not saved: ";
+        const auto row = [](const char *name, int blocks, const QString &args, const char *told) {
+            QTest::newRow(name) << blocks << QStringLiteral("--batch case.csv") + args << told;
+        };
+        row("receipts on a full disk", 8, QStringLiteral(" --receipts full.d"), "receipt not saved: ");
+        row("standard output full", -1, QString(), "standard output");
+        row("standard output closed", -2, QString(), "standard output");
+        row("report name too long", 0, QStringLiteral(" --report %1.csv").arg(QString(300, QLatin1Char('r'))),
+            "report not saved: ");
     }
     void notWritten()
     {
@@ -312,15 +314,10 @@ private slots:
         QFETCH(QString, told);
         writeCase(QStringLiteral("1,%1,kept.pdf\n5,%2,changed.wav\n"));
         QDir(m_dir.path()).mkdir(QStringLiteral("full.d"));
-        QProcess p;
-        if (blocks == -2)
-            p.setStandardOutputFile(QStringLiteral("/dev/full"));
-        start(p, args, blocks == -2 ? 0 : blocks);
-        QVERIFY(p.waitForFinished(20000));
+        const Ran r = run(args, blocks);
         // Above the fail's 1, and said on standard error.
-        const QString err = QString::fromUtf8(p.readAllStandardError());
-        QCOMPARE(blocks == -1 ? err.trimmed().section(QLatin1Char('\n'), -1).toInt() : p.exitCode(), 74);
-        QVERIFY2(err.contains(told), qPrintable(err));
+        QCOMPARE(blocks == -1 ? r.err.trimmed().section(QLatin1Char('\n'), -1).toInt() : r.code, 74);
+        QVERIFY2(r.err.contains(told), qPrintable(r.err));
     }
 
     // Receipts stamped by a time-stamping authority: one that cannot be reached leaves the receipt
@@ -333,27 +330,25 @@ private slots:
         const QString stampBy = QStringLiteral(" --tsa %1 --tsa-ca %2").arg(authority.url(), tsaCa);
         writeCase(QStringLiteral("1,%1,kept.pdf\n"));
         QVERIFY(QDir(m_dir.path()).mkpath(QStringLiteral("late.d")));
-        QProcess unreachable;
-        start(unreachable,
-              QStringLiteral("--batch case.csv --receipts late.d --tsa https://localhost:1/tsa"));
-        QVERIFY(unreachable.waitForFinished(20000));
-        QCOMPARE(unreachable.exitCode(), 8);
-        QVERIFY(unreachable.readAllStandardError().contains("receipt saved without a time-stamp"));
+        const Ran unreachable =
+            run(QStringLiteral("--batch case.csv --receipts late.d --tsa https://localhost:1/tsa"));
+        QCOMPARE(unreachable.code, 8);
+        QVERIFY(unreachable.err.contains(QLatin1String("receipt saved without a time-stamp")));
         const QDir late(m_dir.filePath(QStringLiteral("late.d")));
         QCOMPARE(late.entryList(QDir::Files).filter(QStringLiteral(".tsr")).size(), 0);
         const QString receipt = late.filePath(late.entryList({QStringLiteral("*.json")}).value(0));
         const QString check = QStringLiteral("--check-receipt %1 kept.pdf --tsa-ca %2").arg(receipt, tsaCa);
-        auto [code, out] = run(check);
-        QCOMPARE(code, 0);
-        QVERIFY2(out.contains("not stamped: the tool's own record"), out.constData());
+        Ran checked = run(check);
+        QCOMPARE(checked.code, 0);
+        QVERIFY2(checked.out.contains("not stamped: the tool's own record"), checked.out.constData());
 
         // The authority's TLS is trusted as the service's is.
         const QString stampIt = QStringLiteral("--stamp ") + receipt + stampBy + QStringLiteral(" --ca ") +
                                 testCertPath(QStringLiteral("ca.pem"));
-        QCOMPARE(run(stampIt).first, 0);
-        std::tie(code, out) = run(check);
-        QCOMPARE(code, 0);
-        QVERIFY2(out.contains("stamped by O=filehash, CN="), out.constData());
+        QCOMPARE(run(stampIt).code, 0);
+        checked = run(check);
+        QCOMPARE(checked.code, 0);
+        QVERIFY2(checked.out.contains("stamped by O=filehash, CN="), checked.out.constData());
         QString tsr = receipt;
         tsr.replace(QStringLiteral(".json"), QStringLiteral(".tsr"));
         QProcess openssl;
@@ -374,17 +369,17 @@ private slots:
         const QByteArray stamped = file.readAll();
         writeTestFile(m_dir.path(), QStringLiteral("edited.json"),
                       QByteArray(stamped).replace("kept.pdf", "kept.pdF"));
-        QCOMPARE(run(QStringLiteral("--check-receipt edited.json kept.pdf --tsa-ca ") + tsaCa).first, 7);
+        QCOMPARE(run(QStringLiteral("--check-receipt edited.json kept.pdf --tsa-ca ") + tsaCa).code, 7);
         // Another authority's CA: the stamp cannot be trusted.
         QCOMPARE(run(check.section(QLatin1Char(' '), 0, 2) + QStringLiteral(" --tsa-ca ") +
                      testCertPath(QStringLiteral("ca.pem")))
-                     .first,
+                     .code,
                  8);
-        QCOMPARE(run(stampIt).first, 64); // stamped already
+        QCOMPARE(run(stampIt).code, 64); // stamped already
 
         // Stamped as it is saved.
         QVERIFY(QDir(m_dir.path()).mkpath(QStringLiteral("stamped.d")));
-        QCOMPARE(run(QStringLiteral("--batch case.csv --receipts stamped.d") + stampBy).first, 0);
+        QCOMPARE(run(QStringLiteral("--batch case.csv --receipts stamped.d") + stampBy).code, 0);
         QCOMPARE(QDir(m_dir.filePath(QStringLiteral("stamped.d"))).entryList(QDir::Files).size(), 3);
     }
 
