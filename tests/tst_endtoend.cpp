@@ -252,7 +252,7 @@ private slots:
     }
 
     // A service, a case and a file name that carry escape sequences, bidi overrides and formulas:
-    // none reaches the terminal or a spreadsheet as such; the JSON report keeps them exact.
+    // none reaches the terminal or a spreadsheet as such.
     void hostileText()
     {
         const QByteArray escape = "\x1b[2J\x1b[32m pass: all good";
