@@ -48,16 +48,11 @@ private slots:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("plain and Chinese") << u(u8"张三 a.pdf") << u(u8"张三 a.pdf");
-        QTest::newRow("clear screen, colour")
-            << u("\x1b[2J\x1b[32m pass: all good") << u("<U+001B>[2J<U+001B>[32m pass: all good");
-        QTest::newRow("retitle") << u("\x1b]0;owned\x07x") << u("<U+001B>]0;owned<U+0007>x");
+        // Which characters are escaped is visibleText()'s, tested with the receipt; here, that a terminal
+        // gets them escaped on one line, and cut with an ellipsis.
         QTest::newRow("C1 and a line break") << u("a\xc2\x9b"
                                                   "1m\nb\rc")
                                              << u("a<U+009B>1m<U+000A>b<U+000D>c");
-        QTest::newRow("bidi override and isolate")
-            << u(u8"\u202Eevil\u202C\u2066x\u2069") << u("<U+202E>evil<U+202C><U+2066>x<U+2069>");
-        QTest::newRow("zero width") << u(u8"a\u200Bb\uFEFF") << u("a<U+200B>b<U+FEFF>");
         QTest::newRow("cut with an ellipsis")
             << QString(5000, QLatin1Char('x')) << QString(4096, QLatin1Char('x')) + QChar(0x2026);
     }

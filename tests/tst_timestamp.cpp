@@ -1,5 +1,5 @@
-// RFC 3161 time-stamps: reading answers and checking tokens, the service's responder, agreement with
-// the `openssl ts` command line both ways, and the stamper against real HTTPS servers.
+// RFC 3161 time-stamps: reading answers and checking tokens, the service's responder, tokens from
+// `openssl ts -reply` (openssl checking ours is in tst_endtoend), and the stamper against real HTTPS servers.
 #include "core/opensslptr.h"
 #include "core/serviceconfig.h"
 #include "core/timestamp.h"
@@ -357,30 +357,6 @@ private slots:
                  Failure::OtherDigest);
     }
 
-    // `openssl ts -verify -data FILE -in FILE.tsr -CAfile CA` on what the responder sent.
-    void toOpensslVerify_data()
-    {
-        QTest::addColumn<QByteArray>("data");
-        QTest::addColumn<QString>("ca");
-        QTest::addColumn<bool>("ok");
-        QTest::newRow("the data stamped") << QByteArray("evidence") << "tsa-ca.pem" << true;
-        QTest::newRow("one character changed") << QByteArray("evidencE") << "tsa-ca.pem" << false;
-        QTest::newRow("another CA") << QByteArray("evidence") << "ca.pem" << false;
-    }
-    void toOpensslVerify()
-    {
-        QFETCH(QByteArray, data);
-        QFETCH(QString, ca);
-        QFETCH(bool, ok);
-        QTemporaryDir dir;
-        const QString tsr = writeTestFile(dir.path(), QStringLiteral("receipt.tsr"), answer(m_sent.der));
-        const QString file = writeTestFile(dir.path(), QStringLiteral("receipt"), data);
-        QByteArray out;
-        const int code = openssl(
-            QStringLiteral("ts -verify -data %1 -in %2 -CAfile %3").arg(file, tsr, testCertPath(ca)), &out);
-        QVERIFY2((code == 0) == ok && out.contains("Verification: OK") == ok, out.constData());
-    }
-
     void stamper_data()
     {
         QTest::addColumn<QString>("server"); // what it answers
@@ -396,10 +372,8 @@ private slots:
         row("HTTP 500", "500", "server", Failure::HttpStatus, "HTTP 500");
         row("a redirect", "302", "server", Failure::HttpStatus, "redirects are not followed");
         row("5 MB", "5", "server", Failure::TooLarge, "128 KiB");
-        row("100 MB", "100", "server", Failure::TooLarge, "128 KiB");
         row("stalls", "stall", "server", Failure::TimedOut, "10 seconds");
         row("self-signed", "tsa", "selfsigned", Failure::Network, "cannot be reached");
-        row("nothing listens", "closed", "server", Failure::Network, "cannot be reached");
         row("not HTTP", "ftp", "server", Failure::Network, "not an http or https URL");
     }
     void stamper()
@@ -414,7 +388,7 @@ private slots:
             [&](const std::string &, const std::string &, const std::string &body) {
                 if (server == QLatin1String("stall"))
                     released.wait_for(std::chrono::seconds(30));
-                // "500", "302": that status; "5", "100": that many MB; else the responder's answer.
+                // "500", "302": that status; "5": that many MB; else the responder's answer.
                 const int n = server.toInt();
                 return HttpAnswer{n > 200 ? n : 200,
                                   "application/timestamp-reply",
@@ -424,8 +398,6 @@ private slots:
             },
             cert);
         QUrl url(https.url() + QStringLiteral("/tsa"));
-        if (server == QLatin1String("closed"))
-            https.stop();
         if (server == QLatin1String("ftp"))
             url.setScheme(server);
 
