@@ -175,6 +175,8 @@ private slots:
         row("standard output full", "--batch two.csv", 74, "stderr: .*standard output", -1);
         row("standard output closed", "--batch two.csv", 74, "stderr: .*standard output", -2);
         row("report name too long", "--batch two.csv --report @long.csv", 74, "stderr: .*report not saved: ");
+        row("report folder missing", "--batch two.csv --report none/r.csv", 74,
+            "stderr: .*report not saved: none/");
     }
     void commands()
     {
