@@ -291,8 +291,14 @@ private slots:
         for (int i = 0; i < 1000; ++i)
             drawn += QString::fromStdString(newOrderNumber());
         QCOMPARE(drawn.size(), 1000);
-        for (const QString &n : drawn)
+        std::vector<QSet<QChar>> seen(13); // per character: each of its 16 or 32 values shows
+        for (const QString &n : drawn) {
             QVERIFY2(shape.match(n).hasMatch(), qPrintable(n));
+            for (int i = 0; i < 13; ++i)
+                seen[i] += n[10 + i];
+        }
+        for (int i = 0; i < 13; ++i)
+            QCOMPARE(seen[i].size(), i == 0 ? 16 : 32);
     }
 
     void listLeavesNoFiles()
