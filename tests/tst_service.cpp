@@ -13,6 +13,7 @@
 #include <openssl/ssl.h>
 #include <sqlite3.h>
 
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
@@ -503,6 +504,51 @@ private slots:
         const QByteArray log = service.log();
         QVERIFY2(log.contains(" GET /x -> 404 not found\n"), log.constData());
         QVERIFY2(log.contains(" stopping on SIGTERM\n") && log.endsWith(" stopped\n"), log.constData());
+    }
+
+    // Standard error is a pipe whose reader stops reading, or goes away: the service answers all the
+    // same, and a SIGTERM still ends it at once.
+    void processOutlivesItsLog_data()
+    {
+        QTest::addColumn<bool>("gone");
+        QTest::newRow("reader stopped") << false;
+        QTest::newRow("reader gone") << true;
+    }
+    void processOutlivesItsLog()
+    {
+        QFETCH(bool, gone);
+        int log[2];
+        QCOMPARE(::pipe2(log, O_CLOEXEC), 0);
+        ::fcntl(log[0], F_SETPIPE_SZ, 4096); // full after some 40 lines
+        QProcess service;
+        service.setStandardErrorFile(QStringLiteral("/dev/fd/%1").arg(log[1]));
+        service.start(builtProgram(QStringLiteral("filehash-service")),
+                      {QStringLiteral("serve"), QStringLiteral("--db"), QStringLiteral("e.db"),
+                       QStringLiteral("--cert"), testCertPath(QStringLiteral("server.pem")),
+                       QStringLiteral("--key"), testCertPath(QStringLiteral("server.key")),
+                       QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")});
+        ::close(log[1]);
+        QByteArray first; // "... listening on https://127.0.0.1:PORT/..."
+        pollfd readable{log[0], POLLIN, 0};
+        char c = 0;
+        while (c != '\n' && ::poll(&readable, 1, 10000) == 1 && ::read(log[0], &c, 1) == 1)
+            first += c;
+        const quint16 port = QRegularExpression(QStringLiteral(":(\\d+)/"))
+                                 .match(QString::fromLatin1(first))
+                                 .captured(1)
+                                 .toUShort();
+        QVERIFY2(port, first.constData());
+        if (gone)
+            ::close(log[0]);
+        Client client(port);
+        for (int i = 0; i < 300; ++i)
+            QCOMPARE(statusOf(client.exchange(post(m_valid))), 200);
+        QCOMPARE(statusOf(Client(port).exchange(post(m_valid))), 200);
+        QCOMPARE(::kill(static_cast<pid_t>(service.processId()), SIGTERM), 0);
+        QVERIFY(service.waitForFinished(2000));
+        QCOMPARE(service.exitCode(), 0);
+        if (!gone)
+            ::close(log[0]);
     }
 };
 
