@@ -19,6 +19,7 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #ifdef __SANITIZE_ADDRESS__
@@ -123,6 +124,27 @@ std::vector<std::unique_ptr<Client>> stall(quint16 port, const std::string &requ
             return {};
     }
     return stalled;
+}
+
+// Runs statements on a database of its own connection, as another program would.
+int runSql(const char *file, const std::string &sql)
+{
+    sqlite3 *db = nullptr;
+    sqlite3_open(file, &db);
+    const int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    return rc;
+}
+
+// The wait status of a child process that runs `run` and exits with what it returns.
+int inChild(const std::function<int()> &run)
+{
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(run());
+    int status = -1;
+    ::waitpid(child, &status, 0);
+    return status;
 }
 
 } // namespace
@@ -302,11 +324,19 @@ private slots:
             QCOMPARE(seen[i].size(), i == 0 ? 16 : 32);
     }
 
+    void listLeavesNoFiles_data()
+    {
+        keptRecordsFollowTheDatabase_data();
+    }
     void listLeavesNoFiles()
     {
+        QFETCH(QByteArray, journal);
+        QFile::remove(QStringLiteral("l.db"));
+        QVERIFY(QFile::copy(QStringLiteral("e.db"), QStringLiteral("l.db")));
+        QCOMPARE(runSql("l.db", "PRAGMA journal_mode = " + journal.toStdString()), SQLITE_OK);
         const QStringList before = QDir().entryList(QDir::Files);
         std::string error;
-        auto reader = EvidenceStore::open("e.db", EvidenceStore::Mode::ReadOnly, &error);
+        auto reader = EvidenceStore::open("l.db", EvidenceStore::Mode::ReadOnly, &error);
         QVERIFY2(reader, error.c_str());
         std::vector<EvidenceRecord> records;
         QVERIFY(reader->list(&records, &error));
@@ -345,6 +375,71 @@ private slots:
         QCOMPARE(store->find(record.order, &found, &error), EvidenceStore::Lookup::Found);
         QCOMPARE(found.user, std::string("changed"));
         sqlite3_close(other);
+    }
+
+    // A writer killed inside its transaction leaves a hot journal, which the next lookup rolls back.
+    void crashedWriter()
+    {
+        std::string error;
+        const mode_t umask = ::umask(0277); // the file made 0400, the owner could not write
+        auto store = EvidenceStore::open("c.db", EvidenceStore::Mode::Serve, &error);
+        ::umask(umask);
+        EvidenceRecord record = Stored;
+        QVERIFY2(store && store->insert(&record, &error), error.c_str());
+        const int status = inChild([] {
+            sqlite3 *db = nullptr;
+            sqlite3_open("c.db", &db);
+            // Unsynced, the journal counts as written at once, as it does from the commit on.
+            sqlite3_exec(db, "PRAGMA synchronous = OFF; BEGIN; DELETE FROM evidence", nullptr, nullptr,
+                         nullptr);
+            return ::raise(SIGKILL);
+        });
+        QVERIFY(WIFSIGNALED(status));
+        // Names and places: for the owner alone, whatever the umask.
+        for (const char *file : {"c.db", "c.db-journal"}) {
+            struct stat st;
+            QVERIFY2(::stat(file, &st) == 0 && (st.st_mode & 0777) == 0600, file);
+        }
+        EvidenceRecord found;
+        QCOMPARE(store->find(record.order, &found, &error), EvidenceStore::Lookup::Found);
+        QVERIFY(!QFile::exists(QStringLiteral("c.db-journal")));
+    }
+
+    // An operator moves a new database over the one served: the next lookup reads the new one, even
+    // when both files show the same change counter.
+    void replacedDatabase()
+    {
+        std::string error;
+        auto store = EvidenceStore::open("r.db", EvidenceStore::Mode::Serve, &error);
+        EvidenceRecord record = Stored, found;
+        QVERIFY2(store && store->insert(&record, &error), error.c_str());
+        QVERIFY(QFile::copy(QStringLiteral("r.db"), QStringLiteral("n.db")));
+        QCOMPARE(runSql("r.db", "UPDATE evidence SET user_name = 'old'"), SQLITE_OK);
+        QCOMPARE(runSql("n.db", "UPDATE evidence SET user_name = 'new'"), SQLITE_OK);
+        QCOMPARE(store->find(record.order, &found, &error), EvidenceStore::Lookup::Found);
+        QCOMPARE(found.user, std::string("old"));
+        QCOMPARE(::rename("n.db", "r.db"), 0);
+        QCOMPARE(store->find(record.order, &found, &error), EvidenceStore::Lookup::Found);
+        QCOMPARE(found.user, std::string("new"));
+    }
+
+    // The server only reads: a database of mode 0444 in a folder that may not be written is served,
+    // to a user who owns neither.
+    void readOnlyDatabase()
+    {
+        QVERIFY(QDir().mkpath(QStringLiteral("ro")));
+        QVERIFY(QFile::copy(QStringLiteral("e.db"), QStringLiteral("ro/e.db")));
+        QVERIFY(::chmod("ro/e.db", 0444) == 0 && ::chmod("ro", 0555) == 0 && ::chmod(".", 0755) == 0);
+        const int status = inChild([] {
+            if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+                return 1;
+            std::string error;
+            EvidenceRecord found;
+            auto store = EvidenceStore::open("ro/e.db", EvidenceStore::Mode::Serve, &error);
+            return store && store->find(Stored.order, &found, &error) == EvidenceStore::Lookup::Found ? 0 : 2;
+        });
+        ::chmod("ro", 0755);
+        QCOMPARE(status, 0); // exited, with 0
     }
 
     // The data tag: what follows "preserve --db p.db --user u --location l"; "pipe" is a FIFO.
