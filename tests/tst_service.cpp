@@ -196,14 +196,19 @@ class TestService : public QObject
         return seen;
     }
 
-private slots:
-    void initTestCase()
+    void collectLog()
     {
-        ::signal(SIGPIPE, SIG_IGN); // a refused client may write to a closed socket
         setLogSink([this](const std::string &line) {
             std::lock_guard<std::mutex> lock(m_logMutex);
             m_log += line + '\n';
         });
+    }
+
+private slots:
+    void initTestCase()
+    {
+        ::signal(SIGPIPE, SIG_IGN); // a refused client may write to a closed socket
+        collectLog();
         // The store and the files preserve is given, named relative to it.
         QVERIFY(QDir::setCurrent(m_dir.path()));
         QVERIFY(!writeTestFile(m_dir.path(), QStringLiteral("evidence.bin"), "content").isEmpty());
@@ -644,6 +649,34 @@ private slots:
         QCOMPARE(service.exitCode(), 0);
         if (!gone)
             ::close(log[0]);
+    }
+
+    // Standard error is a pipe that fills: what does not fit in the queue is dropped, and a line after
+    // the ones queued before says how many.
+    void logDropsWhatItCannotQueue()
+    {
+        int log[2];
+        QCOMPARE(::pipe2(log, O_CLOEXEC), 0);
+        ::fcntl(log[1], F_SETPIPE_SZ, 4096);
+        const int standardError = ::dup(2);
+        ::dup2(log[1], 2);
+        setLogSink({});
+        const std::string line(99, 'x');
+        for (int i = 0; i < 10000; ++i) // far more than the pipe and the queue hold
+            logLine(line);
+        QByteArray got;
+        pollfd readable{log[0], POLLIN, 0};
+        char buffer[65536];
+        while (!got.endsWith(" dropped\n") && ::poll(&readable, 1, 5000) == 1)
+            got.append(buffer, int(std::max(::read(log[0], buffer, sizeof buffer), ssize_t(0))));
+        ::dup2(standardError, 2);
+        collectLog();
+        const QByteArrayList last = got.mid(got.lastIndexOf('\n', got.size() - 2) + 1).split(' ');
+        const int dropped = last.value(2).toInt(); // "DATE TIME N log lines dropped"
+        QVERIFY(dropped > 0 && last.value(3) == "log");
+        QCOMPARE(int(got.count(QByteArray::fromStdString(line + '\n'))) + dropped, 10000);
+        for (int fd : {log[0], log[1], standardError})
+            ::close(fd);
     }
 };
 
