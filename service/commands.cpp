@@ -328,7 +328,7 @@ int serve(const std::vector<std::string> &args)
     }
     server.stopOnSignals();
     const std::unique_ptr<EvidenceStore> store =
-        EvidenceStore::open(arguments.options["db"], EvidenceStore::Mode::Create, &error);
+        EvidenceStore::open(arguments.options["db"], EvidenceStore::Mode::Serve, &error);
     if (!store) {
         complain(error);
         return Failure;

@@ -1,15 +1,89 @@
 #include "service/log.h"
 
+#include <cerrno>
 #include <chrono>
+#include <condition_variable>
+#include <csignal>
 #include <cstdio>
 #include <ctime>
 #include <mutex>
+#include <thread>
+#include <vector>
+
+#include <pthread.h>
+#include <unistd.h>
 
 namespace
 {
 
-std::mutex g_logMutex;
-std::function<void(const std::string &)> g_sink;
+// Lines waiting for the writer at most, in number and in bytes: a burst fits, a log reader that
+// stops reading costs no more than this, and answering never waits for it.
+constexpr std::size_t QueueLines = 4096;
+constexpr std::size_t QueueBytes = 1 << 20;
+
+// The queue in front of standard error and its one writer thread. Made once and never destroyed: at
+// exit the writer may still be stuck in write(), and must find its state intact until the process
+// is gone.
+struct LogQueue {
+    std::mutex mutex;
+    std::condition_variable wake;    // the writer: lines are waiting
+    std::condition_variable drained; // flushLog(): the writer has written all it was given
+    std::function<void(const std::string &)> sink;
+    std::vector<std::string> lines;
+    std::size_t bytes = 0;
+    unsigned long dropped = 0; // lines dropped since the writer last took the queue
+    bool writing = false;
+    bool started = false;
+
+    void run();
+};
+
+LogQueue &queue()
+{
+    static LogQueue *const q = new LogQueue;
+    return *q;
+}
+
+// Writes all of text to standard error, or gives up: a reader that went away (EPIPE, SIGPIPE being
+// ignored) loses the log, not the service.
+void writeAll(const std::string &text)
+{
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(STDERR_FILENO, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+void LogQueue::run()
+{
+    std::unique_lock<std::mutex> lock(mutex);
+    for (;;) {
+        wake.wait(lock, [this] { return !lines.empty() || dropped > 0; });
+        // Lines are dropped only while the queue is full, so those taken here all came before them.
+        std::vector<std::string> taken;
+        taken.swap(lines);
+        const unsigned long lost = dropped;
+        bytes = 0;
+        dropped = 0;
+        writing = true;
+        lock.unlock();
+        std::string text;
+        for (const std::string &line : taken)
+            text += line + '\n';
+        if (lost > 0)
+            text += timestamp() + ' ' + std::to_string(lost) + " log line" + (lost == 1 ? "" : "s") +
+                    " dropped\n";
+        writeAll(text);
+        lock.lock();
+        writing = false;
+        drained.notify_all();
+    }
+}
 
 const char *causeText(DropCause cause)
 {
@@ -34,20 +108,43 @@ const char *causeText(DropCause cause)
 
 void logLine(const std::string &line)
 {
-    std::lock_guard<std::mutex> lock(g_logMutex);
-    if (g_sink) {
-        g_sink(line);
+    LogQueue &q = queue();
+    std::lock_guard<std::mutex> lock(q.mutex);
+    if (q.sink) {
+        q.sink(line);
         return;
     }
-    // One write per line: stderr is unbuffered, and a line is logged for every request.
-    const std::string whole = line + '\n';
-    std::fwrite(whole.data(), 1, whole.size(), stderr);
+    if (!q.started) {
+        // Signals go to the other threads: the writer only writes.
+        sigset_t all, previous;
+        sigfillset(&all);
+        pthread_sigmask(SIG_SETMASK, &all, &previous);
+        std::thread([&q] { q.run(); }).detach();
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+        q.started = true;
+    }
+    if (q.lines.size() >= QueueLines || q.bytes + line.size() > QueueBytes) {
+        ++q.dropped;
+        return;
+    }
+    q.lines.push_back(line);
+    q.bytes += line.size();
+    q.wake.notify_one();
 }
 
 void setLogSink(std::function<void(const std::string &)> sink)
 {
-    std::lock_guard<std::mutex> lock(g_logMutex);
-    g_sink = std::move(sink);
+    LogQueue &q = queue();
+    std::lock_guard<std::mutex> lock(q.mutex);
+    q.sink = std::move(sink);
+}
+
+bool flushLog(std::chrono::milliseconds deadline)
+{
+    LogQueue &q = queue();
+    std::unique_lock<std::mutex> lock(q.mutex);
+    return q.drained.wait_for(lock, deadline,
+                              [&q] { return q.lines.empty() && q.dropped == 0 && !q.writing; });
 }
 
 std::string timestamp()

@@ -3,14 +3,22 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <string>
 
-// Writes one line to stderr (or to the sink set below), whole even when several threads log at once.
+// Queues one line for standard error, written whole by a thread of its own, so that a log reader
+// that is slow, stopped or gone never holds up the caller. When the queue is full the line is
+// dropped, and a later line says how many were.
 void logLine(const std::string &line);
 
-// Where log lines go instead of stderr; an empty function restores stderr. For tests.
+// Where log lines go instead of stderr, at once on the caller's thread; an empty function restores
+// stderr. For tests.
 void setLogSink(std::function<void(const std::string &)> sink);
+
+// Waits until the lines queued so far are written, or the deadline has passed: false then, and the
+// rest is left behind so that a stuck log reader cannot hold up the process's exit.
+bool flushLog(std::chrono::milliseconds deadline);
 
 // Local time with milliseconds: "2026-12-06 12:34:56.789".
 std::string timestamp();

@@ -98,6 +98,13 @@ int queryInt(sqlite3 *db, const char *sql)
     return value;
 }
 
+void closeLookup(sqlite3_stmt *lookup)
+{
+    sqlite3 *db = sqlite3_db_handle(lookup);
+    sqlite3_finalize(lookup);
+    sqlite3_close(db);
+}
+
 // Removes a database file this process has just made, so that a failed command leaves nothing.
 void removeNewDatabase(const std::string &path)
 {
@@ -132,17 +139,19 @@ std::string newOrderNumber()
 EvidenceStore::EvidenceStore(std::string path, sqlite3 *db)
     : m_path(std::move(path)), m_db(db), m_headerFd(::open(m_path.c_str(), O_RDONLY | O_CLOEXEC))
 {
+    struct stat st;
+    if (m_headerFd >= 0 && ::fstat(m_headerFd, &st) == 0) {
+        m_device = st.st_dev;
+        m_inode = st.st_ino;
+    }
 }
 
 EvidenceStore::~EvidenceStore()
 {
     if (m_headerFd >= 0)
         ::close(m_headerFd);
-    for (sqlite3_stmt *lookup : m_lookups) {
-        sqlite3 *db = sqlite3_db_handle(lookup);
-        sqlite3_finalize(lookup);
-        sqlite3_close(db);
-    }
+    for (const Pooled &lookup : m_lookups)
+        closeLookup(lookup.stmt);
     sqlite3_close(m_db);
 }
 
@@ -153,16 +162,25 @@ std::unique_ptr<EvidenceStore> EvidenceStore::open(const std::string &path, Mode
         *error = path + ": no such database";
         return nullptr;
     }
-    if (mode == Mode::Create) {
+    if (mode != Mode::ReadOnly) {
         const std::string problem = cannotCreate(path, existed);
         if (!problem.empty()) {
             *error = path + ": " + problem;
             return nullptr;
         }
     }
+    // It holds names and places: made 0600 whatever the umask, and SQLite gives its journal the
+    // same mode. An empty file is an empty database.
+    if (mode != Mode::ReadOnly && !existed) {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            ::fchmod(fd, 0600);
+            ::close(fd);
+        }
+    }
+    // Read-write even to read (see the class); SQLite falls back to read-only where it may not write.
     const int flags =
-        (mode == Mode::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) |
-        SQLITE_OPEN_NOMUTEX;
+        SQLITE_OPEN_READWRITE | (mode == Mode::ReadOnly ? 0 : SQLITE_OPEN_CREATE) | SQLITE_OPEN_NOMUTEX;
     sqlite3 *db = nullptr;
     const auto fail = [&](const std::string &message) {
         *error = message;
@@ -174,9 +192,12 @@ std::unique_ptr<EvidenceStore> EvidenceStore::open(const std::string &path, Mode
     if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK)
         return fail(lastError(db, path));
     sqlite3_busy_timeout(db, BusyTimeoutMs);
-    // SQLite quietly falls back to read-only when it may not write the file.
-    if (mode == Mode::Create && sqlite3_db_readonly(db, "main") == 1)
+    const bool readOnly = sqlite3_db_readonly(db, "main") == 1;
+    if (mode == Mode::Create && readOnly)
         return fail(path + ": the database is read-only");
+    if (mode == Mode::ReadOnly &&
+        sqlite3_exec(db, "PRAGMA query_only = 1", nullptr, nullptr, nullptr) != SQLITE_OK)
+        return fail(lastError(db, path));
 
     const int ours =
         queryInt(db, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'evidence'");
@@ -184,10 +205,10 @@ std::unique_ptr<EvidenceStore> EvidenceStore::open(const std::string &path, Mode
         return fail(lastError(db, path));
     if (ours == 0) {
         const int others = queryInt(db, "SELECT count(*) FROM sqlite_master");
-        if (others != 0 || mode == Mode::ReadOnly)
+        if (others != 0 || mode == Mode::ReadOnly || readOnly)
             return fail(path + ": not an evidence database of filehash-service");
     }
-    if (mode == Mode::Create) {
+    if (mode != Mode::ReadOnly && !readOnly) {
         // A rollback journal exists only while a write is under way, so `list` and the server's
         // readers leave no -wal or -shm files; writes are short enough for readers to wait.
         if (sqlite3_exec(db, "PRAGMA journal_mode = DELETE", nullptr, nullptr, nullptr) != SQLITE_OK ||
@@ -254,20 +275,22 @@ bool EvidenceStore::list(std::vector<EvidenceRecord> *records, std::string *erro
     return rc == SQLITE_DONE;
 }
 
-sqlite3_stmt *EvidenceStore::borrowLookup(std::string *error)
+sqlite3_stmt *EvidenceStore::borrowLookup(unsigned file, std::string *error)
 {
     {
         std::lock_guard<std::mutex> lock(m_poolMutex);
-        if (!m_lookups.empty()) {
-            sqlite3_stmt *lookup = m_lookups.back();
+        while (!m_lookups.empty()) {
+            const Pooled lookup = m_lookups.back();
             m_lookups.pop_back();
-            return lookup;
+            if (lookup.file == file)
+                return lookup.stmt;
+            closeLookup(lookup.stmt); // on a file the path no longer names
         }
     }
     sqlite3 *db = nullptr;
     sqlite3_stmt *lookup = nullptr;
     const std::string sql = std::string(SelectColumns) + " WHERE order_no = ?";
-    const bool opened = sqlite3_open_v2(m_path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX,
+    const bool opened = sqlite3_open_v2(m_path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
                                         nullptr) == SQLITE_OK;
     // Before preparing: reading the schema may meet a writer too.
     if (opened)
@@ -281,21 +304,55 @@ sqlite3_stmt *EvidenceStore::borrowLookup(std::string *error)
     return lookup;
 }
 
-void EvidenceStore::giveBack(sqlite3_stmt *lookup)
+void EvidenceStore::giveBack(sqlite3_stmt *lookup, unsigned file)
 {
     sqlite3_reset(lookup);
     sqlite3_clear_bindings(lookup);
     std::lock_guard<std::mutex> lock(m_poolMutex);
-    m_lookups.push_back(lookup);
+    m_lookups.push_back({lookup, file});
+}
+
+// An operator may move a new database over the path (mv new.db db): one stat per lookup sees it,
+// and the header and the lookups move to the new file. While the path names no file, the last one
+// is read.
+void EvidenceStore::followPath()
+{
+    struct stat st;
+    if (::stat(m_path.c_str(), &st) != 0)
+        return;
+    {
+        std::shared_lock<std::shared_mutex> lock(m_fileMutex);
+        if (st.st_dev == m_device && st.st_ino == m_inode)
+            return;
+    }
+    const int fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+        if (fd >= 0)
+            ::close(fd);
+        return;
+    }
+    std::unique_lock<std::shared_mutex> lock(m_fileMutex);
+    if (st.st_dev == m_device && st.st_ino == m_inode) { // another lookup was first
+        ::close(fd);
+        return;
+    }
+    if (m_headerFd >= 0)
+        ::close(m_headerFd);
+    m_headerFd = fd;
+    m_device = st.st_dev;
+    m_inode = st.st_ino;
+    ++m_file;
 }
 
 // Every commit in rollback-journal mode increments the counter at bytes 24-27 of the database's
 // header. While it stands still, nothing has changed, and a record read before is still the record:
 // one read of four bytes instead of a lock, three stats, a read and an unlock per lookup. False when
 // the counter cannot be relied on, as in WAL mode (bytes 18 and 19 are 2), where commits leave it.
-bool EvidenceStore::readChangeCounter(std::uint32_t *counter) const
+bool EvidenceStore::readChangeCounter(std::uint32_t *counter, unsigned *file)
 {
     unsigned char header[28];
+    std::shared_lock<std::shared_mutex> lock(m_fileMutex);
+    *file = m_file;
     if (m_headerFd < 0 ||
         ::pread(m_headerFd, header, sizeof header, 0) != static_cast<ssize_t>(sizeof header))
         return false;
@@ -312,16 +369,18 @@ EvidenceStore::Lookup EvidenceStore::find(const std::string &order, EvidenceReco
     // Read before the lookup, so that a record kept under a counter was read at that state or later;
     // it is used only while the counter still shows that state.
     std::uint32_t counter = 0;
-    const bool keepable = readChangeCounter(&counter);
+    unsigned file = 0;
+    followPath();
+    const bool keepable = readChangeCounter(&counter, &file);
     if (keepable) {
         std::shared_lock<std::shared_mutex> lock(m_foundMutex);
         const auto it = m_found.find(order);
-        if (m_foundCounter == counter && it != m_found.end()) {
+        if (m_foundCounter == counter && m_foundFile == file && it != m_found.end()) {
             *record = it->second;
             return Lookup::Found;
         }
     }
-    sqlite3_stmt *stmt = borrowLookup(error);
+    sqlite3_stmt *stmt = borrowLookup(file, error);
     if (!stmt)
         return Lookup::Failed;
     Lookup result = Lookup::Failed;
@@ -337,14 +396,15 @@ EvidenceStore::Lookup EvidenceStore::find(const std::string &order, EvidenceReco
     }
     if (result == Lookup::Failed)
         *error = lastError(sqlite3_db_handle(stmt), m_path);
-    giveBack(stmt);
+    giveBack(stmt, file);
     // Only records found are kept: an unknown order is asked of the database each time, so that a
     // record preserved a moment ago is found however the counter was read.
     if (result == Lookup::Found && keepable) {
         std::unique_lock<std::shared_mutex> lock(m_foundMutex);
-        if (m_foundCounter != counter || m_found.size() >= FoundLimit) {
+        if (m_foundCounter != counter || m_foundFile != file || m_found.size() >= FoundLimit) {
             m_found.clear();
             m_foundCounter = counter;
+            m_foundFile = file;
         }
         m_found.emplace(order, *record);
     }

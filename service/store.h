@@ -6,6 +6,7 @@
 #include <mutex>
 #include <shared_mutex>
 #include <string>
+#include <sys/types.h>
 #include <unordered_map>
 #include <vector>
 
@@ -26,12 +27,16 @@ struct EvidenceRecord {
 // find() may be called from many threads at once: each call borrows a connection of its own, with
 // its lookup prepared, from a small pool, so readers never wait for each other; the other calls are
 // for a single thread. Records found are kept in memory for as long as the database has not changed.
+// find() follows the path: a database moved over it is read from the next lookup on.
+// Connections are opened read-write wherever the file allows, even only to read: a reader can then
+// roll back the journal a crashed writer left, and remove the WAL files it opened.
 class EvidenceStore
 {
 public:
     enum class Mode {
-        ReadOnly, // the database must exist already
-        Create,   // made with its table when missing; must be writable
+        ReadOnly, // the database must exist already; nothing is written to it
+        Create,   // made with its table (mode 0600) when missing; must be writable
+        Serve,    // as Create, but a database that may not be written is opened read-only
     };
     enum class Lookup { Found, NotFound, Failed };
 
@@ -47,18 +52,28 @@ public:
     Lookup find(const std::string &order, EvidenceRecord *record, std::string *error);
 
 private:
+    struct Pooled {
+        sqlite3_stmt *stmt;
+        unsigned file; // the m_file it was opened on
+    };
     EvidenceStore(std::string path, sqlite3 *db);
-    sqlite3_stmt *borrowLookup(std::string *error);
-    void giveBack(sqlite3_stmt *lookup);
-    bool readChangeCounter(std::uint32_t *counter) const;
+    sqlite3_stmt *borrowLookup(unsigned file, std::string *error);
+    void giveBack(sqlite3_stmt *lookup, unsigned file);
+    bool readChangeCounter(std::uint32_t *counter, unsigned *file);
+    void followPath();
 
     std::string m_path;
-    sqlite3 *m_db = nullptr; // the connection for insert() and list()
+    sqlite3 *m_db = nullptr; // the connection for insert() and list(), on the file first opened
     std::mutex m_poolMutex;
-    std::vector<sqlite3_stmt *> m_lookups; // each on a read-only connection of its own
-    int m_headerFd = -1;                   // the database file, for its change counter
+    std::vector<Pooled> m_lookups; // each on a connection of its own
+    std::shared_mutex m_fileMutex; // guards the four below
+    int m_headerFd = -1;           // the database file, for its change counter
+    dev_t m_device = 0;            // and its identity, to see it replaced
+    ino_t m_inode = 0;
+    unsigned m_file = 0; // counts the files the path has named
     std::shared_mutex m_foundMutex;
     std::uint32_t m_foundCounter = 0; // the change counter the records below were read at or after
+    unsigned m_foundFile = 0;         // in this file
     std::unordered_map<std::string, EvidenceRecord> m_found;
 };
 

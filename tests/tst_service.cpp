@@ -13,11 +13,13 @@
 #include <openssl/ssl.h>
 #include <sqlite3.h>
 
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #ifdef __SANITIZE_ADDRESS__
@@ -124,6 +126,27 @@ std::vector<std::unique_ptr<Client>> stall(quint16 port, const std::string &requ
     return stalled;
 }
 
+// Runs statements on a database of its own connection, as another program would.
+int runSql(const char *file, const std::string &sql)
+{
+    sqlite3 *db = nullptr;
+    sqlite3_open(file, &db);
+    const int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    return rc;
+}
+
+// The wait status of a child process that runs `run` and exits with what it returns.
+int inChild(const std::function<int()> &run)
+{
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(run());
+    int status = -1;
+    ::waitpid(child, &status, 0);
+    return status;
+}
+
 } // namespace
 
 class TestService : public QObject
@@ -173,14 +196,19 @@ class TestService : public QObject
         return seen;
     }
 
-private slots:
-    void initTestCase()
+    void collectLog()
     {
-        ::signal(SIGPIPE, SIG_IGN); // a refused client may write to a closed socket
         setLogSink([this](const std::string &line) {
             std::lock_guard<std::mutex> lock(m_logMutex);
             m_log += line + '\n';
         });
+    }
+
+private slots:
+    void initTestCase()
+    {
+        ::signal(SIGPIPE, SIG_IGN); // a refused client may write to a closed socket
+        collectLog();
         // The store and the files preserve is given, named relative to it.
         QVERIFY(QDir::setCurrent(m_dir.path()));
         QVERIFY(!writeTestFile(m_dir.path(), QStringLiteral("evidence.bin"), "content").isEmpty());
@@ -291,15 +319,29 @@ private slots:
         for (int i = 0; i < 1000; ++i)
             drawn += QString::fromStdString(newOrderNumber());
         QCOMPARE(drawn.size(), 1000);
-        for (const QString &n : drawn)
+        std::vector<QSet<QChar>> seen(13); // per character: each of its 16 or 32 values shows
+        for (const QString &n : drawn) {
             QVERIFY2(shape.match(n).hasMatch(), qPrintable(n));
+            for (int i = 0; i < 13; ++i)
+                seen[i] += n[10 + i];
+        }
+        for (int i = 0; i < 13; ++i)
+            QCOMPARE(seen[i].size(), i == 0 ? 16 : 32);
     }
 
+    void listLeavesNoFiles_data()
+    {
+        keptRecordsFollowTheDatabase_data();
+    }
     void listLeavesNoFiles()
     {
+        QFETCH(QByteArray, journal);
+        QFile::remove(QStringLiteral("l.db"));
+        QVERIFY(QFile::copy(QStringLiteral("e.db"), QStringLiteral("l.db")));
+        QCOMPARE(runSql("l.db", "PRAGMA journal_mode = " + journal.toStdString()), SQLITE_OK);
         const QStringList before = QDir().entryList(QDir::Files);
         std::string error;
-        auto reader = EvidenceStore::open("e.db", EvidenceStore::Mode::ReadOnly, &error);
+        auto reader = EvidenceStore::open("l.db", EvidenceStore::Mode::ReadOnly, &error);
         QVERIFY2(reader, error.c_str());
         std::vector<EvidenceRecord> records;
         QVERIFY(reader->list(&records, &error));
@@ -338,6 +380,71 @@ private slots:
         QCOMPARE(store->find(record.order, &found, &error), EvidenceStore::Lookup::Found);
         QCOMPARE(found.user, std::string("changed"));
         sqlite3_close(other);
+    }
+
+    // A writer killed inside its transaction leaves a hot journal, which the next lookup rolls back.
+    void crashedWriter()
+    {
+        std::string error;
+        const mode_t umask = ::umask(0277); // the file made 0400, the owner could not write
+        auto store = EvidenceStore::open("c.db", EvidenceStore::Mode::Serve, &error);
+        ::umask(umask);
+        EvidenceRecord record = Stored;
+        QVERIFY2(store && store->insert(&record, &error), error.c_str());
+        const int status = inChild([] {
+            sqlite3 *db = nullptr;
+            sqlite3_open("c.db", &db);
+            // Unsynced, the journal counts as written at once, as it does from the commit on.
+            sqlite3_exec(db, "PRAGMA synchronous = OFF; BEGIN; DELETE FROM evidence", nullptr, nullptr,
+                         nullptr);
+            return ::raise(SIGKILL);
+        });
+        QVERIFY(WIFSIGNALED(status));
+        // Names and places: for the owner alone, whatever the umask.
+        for (const char *file : {"c.db", "c.db-journal"}) {
+            struct stat st;
+            QVERIFY2(::stat(file, &st) == 0 && (st.st_mode & 0777) == 0600, file);
+        }
+        EvidenceRecord found;
+        QCOMPARE(store->find(record.order, &found, &error), EvidenceStore::Lookup::Found);
+        QVERIFY(!QFile::exists(QStringLiteral("c.db-journal")));
+    }
+
+    // An operator moves a new database over the one served: the next lookup reads the new one, even
+    // when both files show the same change counter.
+    void replacedDatabase()
+    {
+        std::string error;
+        auto store = EvidenceStore::open("r.db", EvidenceStore::Mode::Serve, &error);
+        EvidenceRecord record = Stored, found;
+        QVERIFY2(store && store->insert(&record, &error), error.c_str());
+        QVERIFY(QFile::copy(QStringLiteral("r.db"), QStringLiteral("n.db")));
+        QCOMPARE(runSql("r.db", "UPDATE evidence SET user_name = 'old'"), SQLITE_OK);
+        QCOMPARE(runSql("n.db", "UPDATE evidence SET user_name = 'new'"), SQLITE_OK);
+        QCOMPARE(store->find(record.order, &found, &error), EvidenceStore::Lookup::Found);
+        QCOMPARE(found.user, std::string("old"));
+        QCOMPARE(::rename("n.db", "r.db"), 0);
+        QCOMPARE(store->find(record.order, &found, &error), EvidenceStore::Lookup::Found);
+        QCOMPARE(found.user, std::string("new"));
+    }
+
+    // The server only reads: a database of mode 0444 in a folder that may not be written is served,
+    // to a user who owns neither.
+    void readOnlyDatabase()
+    {
+        QVERIFY(QDir().mkpath(QStringLiteral("ro")));
+        QVERIFY(QFile::copy(QStringLiteral("e.db"), QStringLiteral("ro/e.db")));
+        QVERIFY(::chmod("ro/e.db", 0444) == 0 && ::chmod("ro", 0555) == 0 && ::chmod(".", 0755) == 0);
+        const int status = inChild([] {
+            if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+                return 1;
+            std::string error;
+            EvidenceRecord found;
+            auto store = EvidenceStore::open("ro/e.db", EvidenceStore::Mode::Serve, &error);
+            return store && store->find(Stored.order, &found, &error) == EvidenceStore::Lookup::Found ? 0 : 2;
+        });
+        ::chmod("ro", 0755);
+        QCOMPARE(status, 0); // exited, with 0
     }
 
     // The data tag: what follows "preserve --db p.db --user u --location l"; "pipe" is a FIFO.
@@ -497,6 +604,79 @@ private slots:
         const QByteArray log = service.log();
         QVERIFY2(log.contains(" GET /x -> 404 not found\n"), log.constData());
         QVERIFY2(log.contains(" stopping on SIGTERM\n") && log.endsWith(" stopped\n"), log.constData());
+    }
+
+    // Standard error is a pipe whose reader stops reading, or goes away: the service answers all the
+    // same, and a SIGTERM still ends it at once.
+    void processOutlivesItsLog_data()
+    {
+        QTest::addColumn<bool>("gone");
+        QTest::newRow("reader stopped") << false;
+        QTest::newRow("reader gone") << true;
+    }
+    void processOutlivesItsLog()
+    {
+        QFETCH(bool, gone);
+        int log[2];
+        QCOMPARE(::pipe2(log, O_CLOEXEC), 0);
+        ::fcntl(log[0], F_SETPIPE_SZ, 4096); // full after some 40 lines
+        QProcess service;
+        service.setStandardErrorFile(QStringLiteral("/dev/fd/%1").arg(log[1]));
+        service.start(builtProgram(QStringLiteral("filehash-service")),
+                      {QStringLiteral("serve"), QStringLiteral("--db"), QStringLiteral("e.db"),
+                       QStringLiteral("--cert"), testCertPath(QStringLiteral("server.pem")),
+                       QStringLiteral("--key"), testCertPath(QStringLiteral("server.key")),
+                       QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")});
+        ::close(log[1]);
+        QByteArray first; // "... listening on https://127.0.0.1:PORT/..."
+        pollfd readable{log[0], POLLIN, 0};
+        char c = 0;
+        while (c != '\n' && ::poll(&readable, 1, 10000) == 1 && ::read(log[0], &c, 1) == 1)
+            first += c;
+        const quint16 port = QRegularExpression(QStringLiteral(":(\\d+)/"))
+                                 .match(QString::fromLatin1(first))
+                                 .captured(1)
+                                 .toUShort();
+        QVERIFY2(port, first.constData());
+        if (gone)
+            ::close(log[0]);
+        Client client(port);
+        for (int i = 0; i < 300; ++i)
+            QCOMPARE(statusOf(client.exchange(post(m_valid))), 200);
+        QCOMPARE(statusOf(Client(port).exchange(post(m_valid))), 200);
+        QCOMPARE(::kill(static_cast<pid_t>(service.processId()), SIGTERM), 0);
+        QVERIFY(service.waitForFinished(2000));
+        QCOMPARE(service.exitCode(), 0);
+        if (!gone)
+            ::close(log[0]);
+    }
+
+    // Standard error is a pipe that fills: what does not fit in the queue is dropped, and a line after
+    // the ones queued before says how many.
+    void logDropsWhatItCannotQueue()
+    {
+        int log[2];
+        QCOMPARE(::pipe2(log, O_CLOEXEC), 0);
+        ::fcntl(log[1], F_SETPIPE_SZ, 4096);
+        const int standardError = ::dup(2);
+        ::dup2(log[1], 2);
+        setLogSink({});
+        const std::string line(99, 'x');
+        for (int i = 0; i < 10000; ++i) // far more than the pipe and the queue hold
+            logLine(line);
+        QByteArray got;
+        pollfd readable{log[0], POLLIN, 0};
+        char buffer[65536];
+        while (!got.endsWith(" dropped\n") && ::poll(&readable, 1, 5000) == 1)
+            got.append(buffer, int(std::max(::read(log[0], buffer, sizeof buffer), ssize_t(0))));
+        ::dup2(standardError, 2);
+        collectLog();
+        const QByteArrayList last = got.mid(got.lastIndexOf('\n', got.size() - 2) + 1).split(' ');
+        const int dropped = last.value(2).toInt(); // "DATE TIME N log lines dropped"
+        QVERIFY(dropped > 0 && last.value(3) == "log");
+        QCOMPARE(int(got.count(QByteArray::fromStdString(line + '\n'))) + dropped, 10000);
+        for (int fd : {log[0], log[1], standardError})
+            ::close(fd);
     }
 };
 
