@@ -185,7 +185,8 @@ VerificationAnswer answerVerification(const std::string &body, EvidenceStore &st
     const std::string &hash = *member("hash");
     const std::string &type = *member("type");
 
-    EvidenceRecord record;
+    // One per thread, so that copying a kept record into it reuses the strings' memory.
+    thread_local EvidenceRecord record;
     std::string error;
     switch (store.find(*order, &record, &error)) {
     case EvidenceStore::Lookup::NotFound:
