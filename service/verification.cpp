@@ -14,6 +14,7 @@ namespace
 // a request's time. The bytes are those QJsonDocument::Compact wrote: members in key order, text as
 // UTF-8 with only the quote, the backslash and controls escaped.
 
+// `des` is always the service's own text, with at most a member name it knows: nothing to escape.
 std::string refusalJson(AnswerCode code, const std::string &des)
 {
     return "{\"code\":" + std::to_string(static_cast<int>(code)) + ",\"des\":\"" + des + "\"}";
