@@ -50,8 +50,12 @@ public:
                 if (!readEscape(out))
                     return false;
             } else if (c < 0x80) {
-                out->push_back(static_cast<char>(c));
-                ++m_pos;
+                // A run of plain characters (a digest, an order number) is copied at once.
+                std::size_t end = m_pos + 1;
+                while (end < m_text.size() && plain(m_text[end]))
+                    ++end;
+                out->append(m_text, m_pos, end - m_pos);
+                m_pos = end;
             } else if (!copyUtf8Sequence(out)) {
                 return false;
             }
@@ -60,6 +64,8 @@ public:
     }
 
 private:
+    static bool plain(char c) { return c >= 0x20 && c != '"' && c != '\\'; }
+
     bool readHex4(unsigned *value)
     {
         if (m_text.size() - m_pos < 4)

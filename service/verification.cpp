@@ -3,8 +3,6 @@
 #include "service/requestbody.h"
 #include "service/store.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QString>
 
 const char VerifyPath[] = "/mrv/other/o_getHashByQuorvelOrderRequest";
@@ -12,26 +10,118 @@ const char VerifyPath[] = "/mrv/other/o_getHashByQuorvelOrderRequest";
 namespace
 {
 
-QString u8(const char *text)
+// Answers are written directly rather than through Qt's JSON classes, which cost about a tenth of
+// a request's time. The bytes are those QJsonDocument::Compact wrote: members in key order, text as
+// UTF-8 with only the quote, the backslash and controls escaped.
+
+// `des` is always the service's own text, with at most a member name it knows: nothing to escape.
+std::string refusalJson(AnswerCode code, const std::string &des)
 {
-    return QString::fromUtf8(text);
-}
-QString u8(const std::string &text)
-{
-    return QString::fromStdString(text);
+    return "{\"code\":" + std::to_string(static_cast<int>(code)) + ",\"des\":\"" + des + "\"}";
 }
 
-std::string toJson(const QJsonObject &object)
+VerificationAnswer refusal(AnswerCode code, const std::string &des, std::string outcome,
+                           std::string order = {})
 {
-    return QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString();
+    return {refusalJson(code, des), std::move(order), std::move(outcome)};
 }
 
-VerificationAnswer refusal(AnswerCode code, const QString &des, std::string outcome, std::string order = {})
+// Whether the text is UTF-8 that QString takes as it is: no invalid, overlong, surrogate or
+// out-of-range sequence, and no byte-order mark in front, which QString::fromUtf8 drops.
+bool plainUtf8(const std::string &text)
 {
-    QJsonObject object;
-    object.insert(QStringLiteral("code"), static_cast<int>(code));
-    object.insert(QStringLiteral("des"), des);
-    return {toJson(object), std::move(order), std::move(outcome)};
+    const auto *p = reinterpret_cast<const unsigned char *>(text.data());
+    const auto *const end = p + text.size();
+    if (text.size() >= 3 && p[0] == 0xef && p[1] == 0xbb && p[2] == 0xbf)
+        return false;
+    while (p < end) {
+        const unsigned c = *p++;
+        if (c < 0x80)
+            continue;
+        int trail;
+        unsigned min;
+        unsigned value;
+        if (c >= 0xc2 && c <= 0xdf) {
+            trail = 1, min = 0x80, value = c & 0x1f;
+        } else if (c >= 0xe0 && c <= 0xef) {
+            trail = 2, min = 0x800, value = c & 0x0f;
+        } else if (c >= 0xf0 && c <= 0xf4) {
+            trail = 3, min = 0x10000, value = c & 0x07;
+        } else {
+            return false;
+        }
+        if (end - p < trail)
+            return false;
+        for (int i = 0; i < trail; ++i, ++p) {
+            if ((*p & 0xc0) != 0x80)
+                return false;
+            value = value << 6 | (*p & 0x3f);
+        }
+        if (value < min || value > 0x10ffff || (value >= 0xd800 && value <= 0xdfff))
+            return false;
+    }
+    return true;
+}
+
+void appendJsonString(std::string *out, const std::string &stored)
+{
+    // Text that is not plain UTF-8 takes QString's repairs (U+FFFD for what cannot be read), as
+    // the answer always did; the database holds what preserve was given, which should not happen.
+    const bool plain = plainUtf8(stored);
+    const std::string repaired = plain ? std::string() : QString::fromStdString(stored).toStdString();
+    const std::string &text = plain ? stored : repaired;
+    static const char Hex[] = "0123456789abcdef";
+    out->push_back('"');
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u >= 0x20 && c != '"' && c != '\\') {
+            out->push_back(c);
+            continue;
+        }
+        out->push_back('\\');
+        switch (c) {
+        case '"':
+        case '\\':
+            out->push_back(c);
+            break;
+        case '\b':
+            out->push_back('b');
+            break;
+        case '\f':
+            out->push_back('f');
+            break;
+        case '\n':
+            out->push_back('n');
+            break;
+        case '\r':
+            out->push_back('r');
+            break;
+        case '\t':
+            out->push_back('t');
+            break;
+        default:
+            out->append("u00");
+            out->push_back(Hex[u >> 4]);
+            out->push_back(Hex[u & 0xf]);
+        }
+    }
+    out->push_back('"');
+}
+
+std::string foundJson(bool same, const EvidenceRecord &record)
+{
+    if (!same)
+        return R"({"code":0,"data":{"result":false}})";
+    std::string json;
+    json.reserve(96 + record.user.size() + record.location.size() + record.time.size());
+    json += R"({"code":0,"data":{"deviceInfo":)";
+    appendJsonString(&json, record.location);
+    json += R"(,"optTime":)";
+    appendJsonString(&json, record.time);
+    json += R"(,"result":true,"userName":)";
+    appendJsonString(&json, record.user);
+    json += "}}";
+    return json;
 }
 
 // Digests are hexadecimal: compare ASCII letters without case and nothing else, so that no
@@ -72,15 +162,15 @@ VerificationAnswer answerVerification(const std::string &body, EvidenceStore &st
     case FlatObject::Problem::None:
         break;
     case FlatObject::Problem::Malformed:
-        return refusal(AnswerCode::NotAnObject, u8("请求格式错误"), "not a flat JSON object");
+        return refusal(AnswerCode::NotAnObject, "请求格式错误", "not a flat JSON object");
     case FlatObject::Problem::RepeatedKey:
-        return refusal(AnswerCode::NotAnObject, u8("请求格式错误"), "repeated key: " + request.key);
+        return refusal(AnswerCode::NotAnObject, "请求格式错误", "repeated key: " + request.key);
     case FlatObject::Problem::NotAString:
         // Only the members the service knows are named back to the client.
         if (isRequired(request.key))
-            return refusal(AnswerCode::NotAString, u8("参数类型错误：") + u8(request.key),
+            return refusal(AnswerCode::NotAString, "参数类型错误：" + request.key,
                            "not a string: " + request.key);
-        return refusal(AnswerCode::NotAnObject, u8("请求格式错误"), "not a string: " + request.key);
+        return refusal(AnswerCode::NotAnObject, "请求格式错误", "not a string: " + request.key);
     }
     const auto member = [&](const char *name) -> const std::string * {
         const auto it = request.members.find(name);
@@ -90,40 +180,31 @@ VerificationAnswer answerVerification(const std::string &body, EvidenceStore &st
     // Checked in this order so that the answer names the first problem.
     for (const char *name : RequiredMembers) {
         if (!member(name))
-            return refusal(AnswerCode::MissingMember, u8("缺少参数：") + QLatin1String(name),
+            return refusal(AnswerCode::MissingMember, std::string("缺少参数：") + name,
                            std::string("missing ") + name, order ? *order : std::string());
     }
     const std::string &hash = *member("hash");
     const std::string &type = *member("type");
 
-    EvidenceRecord record;
+    // One per thread, so that copying a kept record into it reuses the strings' memory.
+    thread_local EvidenceRecord record;
     std::string error;
     switch (store.find(*order, &record, &error)) {
     case EvidenceStore::Lookup::NotFound:
-        return refusal(AnswerCode::UnknownOrder, u8("订单号不存在"), "unknown order", *order);
+        return refusal(AnswerCode::UnknownOrder, "订单号不存在", "unknown order", *order);
     case EvidenceStore::Lookup::Failed:
-        return refusal(AnswerCode::StoreFailed, u8("服务内部错误"), "database error: " + error, *order);
+        return refusal(AnswerCode::StoreFailed, "服务内部错误", "database error: " + error, *order);
     case EvidenceStore::Lookup::Found:
         break;
     }
     // The code travels as its decimal text; anything else ("03", " 3") is another type.
     if (type != std::to_string(record.type))
-        return refusal(AnswerCode::TypeMismatch, u8("存证类型与订单不符"), "type mismatch", *order);
+        return refusal(AnswerCode::TypeMismatch, "存证类型与订单不符", "type mismatch", *order);
 
     // Who preserved the file, when and where is told only to someone who holds the file: a guessed
     // order number alone reveals nothing but that it exists.
     const bool same = sameDigest(hash, record.digest);
-    QJsonObject data;
-    data.insert(QStringLiteral("result"), same);
-    if (same) {
-        data.insert(QStringLiteral("userName"), u8(record.user));
-        data.insert(QStringLiteral("optTime"), u8(record.time));
-        data.insert(QStringLiteral("deviceInfo"), u8(record.location));
-    }
-    QJsonObject object;
-    object.insert(QStringLiteral("code"), static_cast<int>(AnswerCode::Ok));
-    object.insert(QStringLiteral("data"), data);
-    return {toJson(object), *order, same ? "pass" : "fail"};
+    return {foundJson(same, record), *order, same ? "pass" : "fail"};
 }
 
 HttpAnswer notFound()

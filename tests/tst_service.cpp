@@ -31,6 +31,9 @@ using Problem = FlatObject::Problem;
 static const QByteArray Digest = "5891b5b522d5df086d0ff0b110fbd9d21bb4fc7163af34d08286a2e846f6be03";
 static const char NotAnObject[] = R"({"code":1001,"des":"请求格式错误"})";
 static EvidenceRecord Stored;
+// Text that an answer escapes or repairs: a byte-order mark in front, quote, backslash, controls,
+// bytes that are not UTF-8, a sequence cut short and a surrogate.
+static EvidenceRecord Odd;
 
 static std::string body(const QByteArray &hash, const std::string &type)
 {
@@ -218,6 +221,13 @@ private slots:
         QVERIFY2(m_store, error.c_str());
         Stored = {"", 7, Digest.toStdString(), "张三", "北京", "2026-12-06 10:00:00"};
         QVERIFY2(m_store->insert(&Stored, &error), error.c_str());
+        Odd = {"",
+               7,
+               Digest.toStdString(),
+               "\xef\xbb\xbfq\"\\\x01\x1f\x7f\t",
+               "z\xffz\xe5\xbc",
+               Stored.time + "\xed\xa0\x80"};
+        QVERIFY2(m_store->insert(&Odd, &error), error.c_str());
         m_valid = body(Digest, "7");
     }
 
@@ -289,6 +299,14 @@ private slots:
                R"({"code":1003,"des":"参数类型错误：type"})", "not a string: type");
         answer("repeated member", R"({"hash":"a","hash":"b"})", NotAnObject, "repeated key: hash");
         answer("form fields", "hash=a&type=7", NotAnObject, "not a flat JSON object");
+        answer("text escaped or repaired",
+               R"({"hash":")" + Digest.toStdString() + R"(","quorvelOrder":")" + Odd.order +
+                   R"(","type":"7"})",
+               "{\"code\":0,\"data\":{\"deviceInfo\":\"z\xef\xbf\xbdz\xef\xbf\xbd\xef\xbf\xbd\",\"optTime\":"
+               "\"2026-12-06 "
+               "10:00:00\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\",\"result\":true,\"userName\":"
+               "\"q\\\"\\\\\\u0001\\u001f\x7f\\t\"}}",
+               "pass");
         answer("query ignored", body(Digest, "7"), pass, "pass", "POST ?x=1");
         answer("GET", body(Digest, "7"), "not found\n", "not found", "GET");
         answer("below the path", body(Digest, "7"), "not found\n", "not found", "POST /");
@@ -345,7 +363,7 @@ private slots:
         QVERIFY2(reader, error.c_str());
         std::vector<EvidenceRecord> records;
         QVERIFY(reader->list(&records, &error));
-        QCOMPARE(records.size(), std::size_t(1));
+        QCOMPARE(records.size(), std::size_t(2));
         EvidenceRecord record = Stored;
         QVERIFY(!reader->insert(&record, &error));
         reader.reset();
