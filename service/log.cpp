@@ -20,6 +20,7 @@ namespace
 // stops reading costs no more than this, and answering never waits for it.
 constexpr std::size_t QueueLines = 4096;
 constexpr std::size_t QueueBytes = 1 << 20;
+constexpr auto GatherTime = std::chrono::milliseconds(10);
 
 // The queue in front of standard error and its one writer thread. Made once and never destroyed: at
 // exit the writer may still be stuck in write(), and must find its state intact until the process
@@ -36,6 +37,7 @@ struct LogQueue {
     bool started = false;
 
     void run();
+    bool halfFull() const { return lines.size() >= QueueLines / 2 || bytes >= QueueBytes / 2; }
 };
 
 LogQueue &queue()
@@ -64,6 +66,8 @@ void LogQueue::run()
     std::unique_lock<std::mutex> lock(mutex);
     for (;;) {
         wake.wait(lock, [this] { return !lines.empty() || dropped > 0; });
+        // A moment to gather what follows: under load, one write for many lines instead of one each.
+        wake.wait_for(lock, GatherTime, [this] { return halfFull(); });
         // Lines are dropped only while the queue is full, so those taken here all came before them.
         std::vector<std::string> taken;
         taken.swap(lines);
@@ -127,9 +131,13 @@ void logLine(const std::string &line)
         ++q.dropped;
         return;
     }
+    const bool wasHalfFull = q.halfFull();
     q.lines.push_back(line);
     q.bytes += line.size();
-    q.wake.notify_one();
+    // The writer needs waking only for the first line it waits for, and to cut its gathering short
+    // before the queue fills; a wake for every line would cost a system call per request.
+    if (q.lines.size() == 1 || (q.halfFull() && !wasHalfFull))
+        q.wake.notify_one();
 }
 
 void setLogSink(std::function<void(const std::string &)> sink)
@@ -153,11 +161,18 @@ std::string timestamp()
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
     const auto millis =
         std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
-    std::tm local{};
-    localtime_r(&seconds, &local);
-    char buffer[40];
-    const std::size_t n = std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &local);
-    std::snprintf(buffer + n, sizeof buffer - n, ".%03d", static_cast<int>(millis));
+    // The date and time of day change once a second; formatting them (and the time zone lookup
+    // behind localtime_r) every line costs more than the rest of the line.
+    thread_local std::time_t formattedSecond = -1;
+    thread_local char formatted[32];
+    if (seconds != formattedSecond) {
+        std::tm local{};
+        localtime_r(&seconds, &local);
+        std::strftime(formatted, sizeof formatted, "%Y-%m-%d %H:%M:%S", &local);
+        formattedSecond = seconds;
+    }
+    char buffer[48];
+    std::snprintf(buffer, sizeof buffer, "%s.%03d", formatted, static_cast<int>(millis));
     return buffer;
 }
 
