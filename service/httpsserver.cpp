@@ -115,8 +115,10 @@ public:
     void start()
     {
         net::dispatch(m_stream.get_executor(), [self = shared_from_this()] {
-            beast::get_lowest_layer(self->m_stream).expires_after(self->deadline());
-            self->awaitBytes(&Session::handshake);
+            // A handshake needs one round trip: it gets less time than a request.
+            const int seconds = std::min(self->m_core.options.handshakeTimeout, self->m_core.options.timeout);
+            beast::get_lowest_layer(self->m_stream).expires_after(std::chrono::seconds(seconds));
+            self->handshake();
         });
     }
 
@@ -131,22 +133,21 @@ public:
         });
     }
 
-    // Whether the connection is idle: nothing of its handshake or of its next request has come.
-    // Such a connection may be closed to make room.
-    bool waiting() const { return m_waiting; }
+    // When the connection last completed a request (read it whole), or opened.
     long long since() const { return m_since; }
+    // Whether the connection may be closed to make room: no whole request of it is in hand.
+    bool evictable() const { return m_phase & 1; }
 
-    // Closes the connection if it is still waiting; from any thread. False when it is not, or
+    // Closes the connection if it is still evictable; from any thread. False when it is not, or
     // when another caller already claimed it.
-    bool closeIfWaiting()
+    bool evict()
     {
-        const unsigned long epoch = m_epoch;
-        bool waiting = true;
-        if (!m_waiting.compare_exchange_strong(waiting, false))
+        unsigned long phase = m_phase;
+        if (!(phase & 1) || !m_phase.compare_exchange_strong(phase, phase & ~1ul))
             return false;
-        net::post(m_stream.get_executor(), [self = shared_from_this(), epoch] {
-            // Unless it has moved on meanwhile: a request that started is answered.
-            if (self->m_epoch == epoch) {
+        net::post(m_stream.get_executor(), [self = shared_from_this(), epoch = phase >> 1] {
+            // Unless a whole request came meanwhile: that one is answered.
+            if (self->m_phase >> 1 == epoch) {
                 self->m_closed = true;
                 beast::get_lowest_layer(self->m_stream).close();
             }
@@ -157,37 +158,14 @@ public:
 private:
     std::chrono::seconds deadline() const { return std::chrono::seconds(m_core.options.timeout); }
 
-    void setWaiting(bool waiting)
+    // A new phase: a whole request in hand (not evictable), or waiting for the next one.
+    void setEvictable(bool evictable)
     {
-        ++m_epoch;
-        m_since = nowTicks();
-        m_waiting = waiting;
-    }
-
-    // Waits, within the deadline, for the client's first bytes; only then does the connection
-    // count as busy. A client that connects and says nothing can be made to give way.
-    void awaitBytes(void (Session::*next)())
-    {
-        setWaiting(true);
-        m_idleTimer.expires_after(deadline());
-        m_idleTimer.async_wait([self = shared_from_this()](beast::error_code ec) {
-            if (!ec) {
-                self->m_idledOut = true;
-                beast::get_lowest_layer(self->m_stream).close();
-            }
-        });
-        beast::get_lowest_layer(m_stream).socket().async_wait(
-            tcp::socket::wait_read, [self = shared_from_this(), next](beast::error_code ec) {
-                self->m_idleTimer.cancel();
-                if (ec || self->m_closed) {
-                    // Silence after an answer is a kept-alive connection idling out: not an attack.
-                    if (self->m_idledOut && !self->m_closed && self->m_requests == 0)
-                        self->m_core.drops.count(DropCause::Deadline);
-                    return;
-                }
-                self->setWaiting(false);
-                ((*self).*next)();
-            });
+        if (!evictable)
+            m_since = nowTicks();
+        unsigned long phase = m_phase;
+        while (!m_phase.compare_exchange_weak(phase, (((phase >> 1) + 1) << 1) | (evictable ? 1 : 0))) {
+        }
     }
 
     void handshake()
@@ -203,6 +181,7 @@ private:
                 m_core.drops.count(ec == beast::error::timeout ? DropCause::Deadline : DropCause::Handshake);
             return;
         }
+        beast::get_lowest_layer(m_stream).expires_after(deadline());
         readHeader();
     }
 
@@ -211,14 +190,11 @@ private:
     void nextRequest()
     {
         m_answering = false;
+        setEvictable(true);
         beast::get_lowest_layer(m_stream).expires_after(deadline());
-        if (m_buffer.size() == 0 && SSL_pending(m_stream.native_handle()) == 0)
-            awaitBytes(&Session::readHeader);
-        else
-            readHeader();
+        readHeader();
     }
 
-    // The first request shares the deadline started with the connection.
     void readHeader()
     {
         m_parser.emplace();
@@ -244,7 +220,9 @@ private:
         if (m_closed)
             return false;
         if (ec == beast::error::timeout) {
-            m_core.drops.count(DropCause::Deadline);
+            // Silence after an answer is a kept-alive connection idling out: not an attack.
+            if (m_requests == 0 || m_parser->got_some() || m_buffer.size() > 0)
+                m_core.drops.count(DropCause::Deadline);
             return false;
         }
         if (ec == http::error::body_limit) {
@@ -302,6 +280,8 @@ private:
             readFailed(ec, received);
             return;
         }
+        m_answering = true;
+        setEvictable(false);
         const auto &req = m_parser->get();
         HttpAnswer answer =
             m_core.handler(std::string(req.method_string()), std::string(req.target()), req.body());
@@ -312,6 +292,7 @@ private:
     void refuse(HttpAnswer answer)
     {
         m_answering = true;
+        setEvictable(false);
         respond(std::move(answer), false, true);
     }
 
@@ -390,12 +371,11 @@ private:
     std::size_t m_drained = 0;
     unsigned long m_requests = 0;
     bool m_linger = false;
-    bool m_closed = false; // closed by the server: what follows is no client's doing
-    bool m_idledOut = false;
+    bool m_closed = false;    // closed by the server: what follows is no client's doing
     bool m_answering = false; // a whole request is in hand: a stop lets it finish
-    net::steady_timer m_idleTimer{m_stream.get_executor()};
-    std::atomic<bool> m_waiting{true};
-    std::atomic<unsigned long> m_epoch{0}; // changes whenever the connection starts or stops waiting
+    // A count of phases, shifted left, and whether the connection is evictable in this one (bit 0):
+    // an eviction claims the phase it saw, and acts only if the connection is still in it.
+    std::atomic<unsigned long> m_phase{1};
     std::atomic<long long> m_since;
     std::list<std::weak_ptr<Session>>::iterator m_entry;
 };
@@ -464,14 +444,16 @@ void HttpsServer::Core::admit(tcp::socket socket)
         session->setEntry(sessions.insert(sessions.end(), session));
     }
     if (full) {
-        // At the cap, the connection that has waited longest for a request makes room, as nginx
-        // does with idle keep-alive connections; if all are being answered, the new one is turned
-        // away (closed as the session goes).
+        // At the cap, the connection that has gone longest without completing a request makes
+        // room, whether it idles after an answer, stalls in its handshake or dribbles its header:
+        // a real client's handshake takes milliseconds, so a flood of slow connections cannot keep
+        // it out. Only if all are being answered is the new one turned away (closed as the
+        // session goes).
         std::shared_ptr<Session> oldest;
         for (const auto &s : open)
-            if (s->waiting() && (!oldest || s->since() < oldest->since()))
+            if (s->evictable() && (!oldest || s->since() < oldest->since()))
                 oldest = s;
-        if (!oldest || !oldest->closeIfWaiting()) {
+        if (!oldest || !oldest->evict()) {
             drops.count(DropCause::ConnectionLimit);
             return;
         }

@@ -13,9 +13,10 @@ struct ServerOptions {
     int port = 8443; // 0: the system chooses; port() tells which
     std::string certPath;
     std::string keyPath;
-    int threads = 2;  // event loops serving the connections, each on a thread of its own
-    int timeout = 10; // seconds for the TLS handshake, headers and body of a request together,
-                      // and for the next request to arrive on a kept-alive connection
+    int threads = 2;          // event loops serving the connections, each on a thread of its own
+    int timeout = 10;         // seconds for the headers and body of a request together, and for the next
+                              // request to arrive on a kept-alive connection
+    int handshakeTimeout = 3; // seconds for the TLS handshake (at most `timeout`)
     int maxConnections = 256;
 };
 

@@ -429,9 +429,11 @@ private slots:
     void slowClients()
     {
         // 64 clients stall, half in the TLS greeting, half a byte into a request: a real request is
-        // still answered at once, and the stalled ones are dropped at the deadline in one log line.
+        // still answered at once, and the stalled ones are dropped at their deadlines (the
+        // handshake's is shorter), a log line for each.
         ServerOptions options;
-        options.timeout = 1;
+        options.timeout = 3;
+        options.handshakeTimeout = 1;
         const auto service = serve(options);
         const auto stalled = stall(service->port(), "P");
         QVERIFY(!stalled.empty());
@@ -439,24 +441,29 @@ private slots:
         timer.start();
         QCOMPARE(statusOf(Client(service->port()).exchange(post(m_valid))), 200);
         QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
+        for (std::size_t i = 0; i < stalled.size(); i += 2)
+            QVERIFY(stalled[i]->closed());
+        QVERIFY(timer.elapsed() < 2500);
         for (const auto &client : stalled)
             QVERIFY(client->closed());
-        QVERIFY(timer.elapsed() < 4000);
-        // At most a line a second: the 64 fall within one or two seconds.
+        QVERIFY(timer.elapsed() < 6000);
+        // At most a line a second, not one per connection.
         QTRY_COMPARE_WITH_TIMEOUT(dropped("request deadline passed").first, 64, 3000);
-        QVERIFY(dropped("request deadline passed").second <= 2);
+        QVERIFY(dropped("request deadline passed").second <= 4);
     }
 
     void connectionCap()
     {
-        // Two connections are being answered (held at the gate), one idles after its answer: the idle
-        // one makes room for a new client, and once only answered ones are left, the next is turned
-        // away. A connection that never speaks takes no room: it is not even handed over.
+        // At the cap, the connection that has gone longest without completing a request makes room,
+        // whatever it is doing: one byte into its handshake, idle after an answer (its clock starts
+        // again then), a byte into its header. Once only connections being answered (held at the
+        // gate) are left, the next is turned away. One that never speaks is not even handed over.
         QSemaphore held, released;
         std::atomic<bool> gate{false};
         ServerOptions options;
         options.maxConnections = 3;
-        options.threads = 4;
+        options.threads = 8; // a loop each: a held request holds up its loop
+        options.handshakeTimeout = 10;
         const auto service = serve(options, [&] {
             if (gate) {
                 held.release();
@@ -465,21 +472,25 @@ private slots:
         });
         Client silent(service->port(), false);
         Client idle(service->port());
+        Client oneByte(service->port(), false);
+        QVERIFY(oneByte.send("\x16"));
+        Client header(service->port()); // accepted after oneByte: connections are taken in turn
         QCOMPARE(statusOf(idle.exchange(post(m_valid))), 200);
+        QVERIFY(header.send("P"));
         gate = true;
-        Client a(service->port()), b(service->port());
-        QVERIFY(a.send(post(m_valid)) && b.send(post(m_valid)));
-        QVERIFY(held.tryAcquire(2, 5000));
-        Client newcomer(service->port());
-        QVERIFY(newcomer.send(post(m_valid)));
-        QVERIFY(idle.closed());
-        QVERIFY(held.tryAcquire(1, 5000));
+        std::vector<std::unique_ptr<Client>> answered;
+        for (Client *victim : {&oneByte, &header, &idle}) {
+            answered.push_back(std::make_unique<Client>(service->port()));
+            QVERIFY(answered.back()->send(post(m_valid)));
+            QVERIFY(held.tryAcquire(1, 5000));
+            QVERIFY(victim->closed());
+        }
         QVERIFY(!Client(service->port()).ok);
         released.release(3);
-        for (Client *client : {&a, &b, &newcomer})
+        for (const auto &client : answered)
             QCOMPARE(statusOf(client->answer()), 200);
         QTRY_COMPARE_WITH_TIMEOUT(dropped("connection limit reached").first, 1, 3000);
-        QCOMPARE(dropped("idle, closed to make room").first, 1);
+        QCOMPARE(dropped("idle, closed to make room").first, 3);
     }
 
     void processStopsOnSignal()
