@@ -122,14 +122,19 @@ public:
         });
     }
 
-    // Closes the connection unless a request is being answered; from any thread.
-    void closeUnlessAnswering()
+    // For a stop, from any thread: a connection being answered finishes, with the whole requests
+    // already read behind it (see nextRequest()); one that was answered before closes lingering,
+    // so that answers still on their way are not lost to a reset; any other closes at once.
+    void stop()
     {
         net::post(m_stream.get_executor(), [self = shared_from_this()] {
-            if (!self->m_answering) {
-                self->m_closed = true;
+            if (self->m_answering || self->m_closed)
+                return;
+            self->m_closed = true;
+            if (self->m_requests == 0)
                 beast::get_lowest_layer(self->m_stream).close();
-            }
+            else
+                beast::get_lowest_layer(self->m_stream).cancel(); // the read's handler lingers
         });
     }
 
@@ -191,15 +196,38 @@ private:
     {
         m_answering = false;
         setEvictable(true);
+        if (m_core.stopping) {
+            // Requests already read whole are answered; nothing more is read.
+            if (parseBuffered())
+                onBody({}, 0);
+            else
+                lingerThenClose();
+            return;
+        }
         beast::get_lowest_layer(m_stream).expires_after(deadline());
         readHeader();
     }
 
-    void readHeader()
+    void newParser()
     {
         m_parser.emplace();
         m_parser->header_limit(static_cast<std::uint32_t>(HeaderLimit));
         m_parser->body_limit(BodyLimit);
+    }
+
+    // The next request from what is buffered, reading nothing more: true when it is there whole.
+    bool parseBuffered()
+    {
+        newParser();
+        beast::error_code ec;
+        while (!ec && !m_parser->is_done() && m_buffer.size() > 0)
+            m_buffer.consume(m_parser->put(m_buffer.data(), ec));
+        return !ec && m_parser->is_done();
+    }
+
+    void readHeader()
+    {
+        newParser();
         if (m_core.stopping) {
             m_closed = true;
             beast::get_lowest_layer(m_stream).close();
@@ -217,7 +245,7 @@ private:
     // Whatever went wrong while reading: true when the session goes on with an answer.
     bool readFailed(const beast::error_code &ec, std::size_t received)
     {
-        if (m_closed)
+        if (stopped())
             return false;
         if (ec == beast::error::timeout) {
             // Silence after an answer is a kept-alive connection idling out: not an attack.
@@ -249,8 +277,18 @@ private:
         return req.method_string() == "POST" && target.substr(0, target.find('?')) == VerifyPath;
     }
 
+    // Whether the server closed the connection or stopped it (see stop()); a stopped one lingers.
+    bool stopped()
+    {
+        if (m_closed && beast::get_lowest_layer(m_stream).socket().is_open())
+            lingerThenClose();
+        return m_closed;
+    }
+
     void onHeader(beast::error_code ec, std::size_t received)
     {
+        if (!ec && stopped())
+            return;
         if (ec) {
             readFailed(ec, received);
             return;
@@ -285,7 +323,9 @@ private:
         const auto &req = m_parser->get();
         HttpAnswer answer =
             m_core.handler(std::string(req.method_string()), std::string(req.target()), req.body());
-        respond(std::move(answer), m_parser->keep_alive() && !m_core.stopping, false);
+        // Once stopping, the connection is kept only for whole requests already buffered.
+        respond(std::move(answer), m_parser->keep_alive() && (!m_core.stopping || m_buffer.size() > 0),
+                false);
     }
 
     // Answers and closes: part of the request may still be on its way.
@@ -305,10 +345,10 @@ private:
                            ' ' + (target.empty() ? "-" : printable(target.substr(0, target.find('?')), 100));
         if (!answer.order.empty())
             line += " order=" + printable(answer.order, 40);
-        line += " -> " + std::to_string(answer.status);
+        m_line = std::move(line);
+        m_outcome = std::to_string(answer.status);
         if (!answer.outcome.empty())
-            line += ' ' + answer.outcome;
-        logLine(line);
+            m_outcome += ' ' + answer.outcome;
 
         m_response.emplace(static_cast<http::status>(answer.status), req.version() ? req.version() : 11);
         m_response->set(http::field::content_type, answer.contentType);
@@ -323,11 +363,15 @@ private:
                           beast::bind_front_handler(&Session::onWrite, shared_from_this()));
     }
 
+    // The line is logged once the answer is written, so that the log counts answers sent.
     void onWrite(beast::error_code ec, std::size_t)
     {
-        if (ec)
+        if (ec) {
+            logLine(m_line + " answer not sent (" + m_outcome + "): " + ec.message());
             return;
-        if (m_linger) {
+        }
+        logLine(m_line + " -> " + m_outcome);
+        if (m_linger || (m_core.stopping && !m_response->keep_alive())) {
             lingerThenClose();
         } else if (!m_response->keep_alive()) {
             beast::get_lowest_layer(m_stream).expires_after(TlsShutdownTime);
@@ -369,6 +413,8 @@ private:
     std::optional<http::response<http::string_body>> m_response;
     std::array<char, 16 * 1024> m_drain;
     std::size_t m_drained = 0;
+    std::string m_line;    // the log line of the answer being written, without its outcome
+    std::string m_outcome; // "200 pass"
     unsigned long m_requests = 0;
     bool m_linger = false;
     bool m_closed = false;    // closed by the server: what follows is no client's doing
@@ -489,7 +535,7 @@ void HttpsServer::Core::stopNow()
                 open.push_back(std::move(s));
     }
     for (const auto &s : open)
-        s->closeUnlessAnswering();
+        s->stop();
     waitForSessions(std::chrono::steady_clock::now() + StopGrace);
 }
 

@@ -500,13 +500,26 @@ private slots:
         // Slow clients everywhere: in the greeting, in the body.
         const auto stalled = stall(service.port(), "POST / HTTP/1.1\r\nContent-Length: 100\r\n\r\n{");
         QVERIFY(!stalled.empty());
-        QCOMPARE(statusOf(Client(service.port()).exchange("GET /x HTTP/1.1\r\n\r\n")), 404);
+        QCOMPARE(statusOf(Client(service.port()).exchange("GET /x HTTP/1.1\r\nHost: x\r\n\r\n")), 404);
+        // Requests pipelined, then the stop: what is read whole is answered, and the log counts
+        // exactly the answers the client gets.
+        auto pipelining = std::make_unique<Client>(service.port());
+        std::string requests;
+        for (int i = 0; i < 500; ++i)
+            requests += post(m_valid);
+        QVERIFY(pipelining->send(requests));
+        QCOMPARE(statusOf(pipelining->answer()), 200);
         QCOMPARE(::kill(static_cast<pid_t>(service.process().processId()), SIGTERM), 0);
-        // Nothing was being answered: every connection closes at once, without waiting out the grace.
+        int answered = 1;
+        while (statusOf(pipelining->answer()) == 200)
+            ++answered;
+        pipelining.reset();
+        // Nothing else was being answered: every connection closes at once, without waiting out the grace.
         QVERIFY(service.process().waitForFinished(1500));
         QCOMPARE(service.process().exitCode(), 0); // not 15: the signal is handled
         const QByteArray log = service.log();
         QVERIFY2(log.contains(" GET /x -> 404 not found\n"), log.constData());
+        QCOMPARE(int(log.count(" -> 200 unknown order\n")), answered);
         QVERIFY2(log.contains(" stopping on SIGTERM\n") && log.endsWith(" stopped\n"), log.constData());
     }
 };
