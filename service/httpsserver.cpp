@@ -66,7 +66,7 @@ struct HttpsServer::Core {
     std::mutex mutex;
     std::list<std::weak_ptr<Session>> sessions;
     std::atomic<bool> stopping{false};
-    std::optional<ssl::context> tls;
+    std::shared_ptr<ssl::context> tls; // for new handshakes; each session keeps the one it began with
 
     // The acceptor, the timers and the signals have a loop of their own, so that nothing a
     // connection does can hold up accepting, refusing at the cap or stopping. Each of the `threads`
@@ -81,6 +81,7 @@ struct HttpsServer::Core {
     net::steady_timer flushTimer{ioc};
     net::steady_timer stopTimer{ioc};
     std::optional<net::signal_set> signals;
+    HttpsServer *owner = nullptr;
     unsigned short port = 0;
 
     net::io_context &dealLoop();
@@ -88,6 +89,8 @@ struct HttpsServer::Core {
     void admit(tcp::socket socket);
     void flushLater();
     void stopNow();
+    void awaitSignal();
+    std::shared_ptr<ssl::context> loadTls(std::string *error) const;
     void waitForSessions(std::chrono::steady_clock::time_point deadline);
 };
 
@@ -99,8 +102,13 @@ namespace
 class Session : public std::enable_shared_from_this<Session>
 {
 public:
-    Session(tcp::socket &&socket, HttpsServer::Core &core, std::string peer)
-        : m_stream(std::move(socket), *core.tls), m_core(core), m_peer(std::move(peer)), m_since(nowTicks())
+    Session(tcp::socket &&socket, HttpsServer::Core &core, const std::shared_ptr<ssl::context> &tls,
+            std::string peer)
+        : m_tls(tls)
+        , m_stream(std::move(socket), *m_tls)
+        , m_core(core)
+        , m_peer(std::move(peer))
+        , m_since(nowTicks())
     {
     }
 
@@ -404,6 +412,7 @@ private:
             });
     }
 
+    std::shared_ptr<ssl::context> m_tls;
     beast::ssl_stream<beast::tcp_stream> m_stream;
     HttpsServer::Core &m_core;
     std::string m_peer;
@@ -475,7 +484,12 @@ void HttpsServer::Core::admit(tcp::socket socket)
     // Answers are small and written whole: sending them at once beats waiting for an ACK.
     socket.set_option(tcp::no_delay(true), ignored);
     std::string peer = peerText(socket);
-    auto session = std::make_shared<Session>(std::move(socket), *this, std::move(peer));
+    std::shared_ptr<ssl::context> context;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        context = tls;
+    }
+    auto session = std::make_shared<Session>(std::move(socket), *this, context, std::move(peer));
     // Sessions are looked at outside the lock: the last reference to one may go here, and its
     // destructor takes the lock.
     std::vector<std::shared_ptr<Session>> open;
@@ -562,8 +576,8 @@ HttpsServer::~HttpsServer() = default;
 bool HttpsServer::open(std::string *error)
 {
     Core &core = *m_core;
-    core.tls.emplace(ssl::context::tls_server);
-    if (!configureServerTls(core.tls->native_handle(), core.options.certPath, core.options.keyPath, error))
+    core.tls = core.loadTls(error);
+    if (!core.tls)
         return false;
 
     const std::string where = hostAndPort(core.options.host, static_cast<unsigned short>(core.options.port));
@@ -604,16 +618,51 @@ unsigned short HttpsServer::port() const
     return m_core->port;
 }
 
+std::shared_ptr<ssl::context> HttpsServer::Core::loadTls(std::string *error) const
+{
+    auto context = std::make_shared<ssl::context>(ssl::context::tls_server);
+    if (!configureServerTls(context->native_handle(), options.certPath, options.keyPath, error))
+        return nullptr;
+    return context;
+}
+
+bool HttpsServer::reload(std::string *error)
+{
+    Core &core = *m_core;
+    std::shared_ptr<ssl::context> context = core.loadTls(error);
+    if (!context)
+        return false;
+    std::lock_guard<std::mutex> lock(core.mutex);
+    core.tls.swap(context);
+    return true; // the old context goes once the last session that uses it does
+}
+
+void HttpsServer::Core::awaitSignal()
+{
+    signals->async_wait([this](beast::error_code ec, int signal) {
+        if (ec)
+            return;
+        if (signal == SIGHUP) {
+            std::string error;
+            if (owner->reload(&error))
+                logLine(timestamp() + " SIGHUP: certificate and key reloaded");
+            else
+                logLine(timestamp() +
+                        " SIGHUP: reload refused, the certificate and key in use stay: " + error);
+            awaitSignal();
+            return;
+        }
+        logLine(timestamp() + " stopping on " + (signal == SIGINT ? "SIGINT" : "SIGTERM"));
+        stopNow();
+    });
+}
+
 void HttpsServer::stopOnSignals()
 {
     Core &core = *m_core;
-    core.signals.emplace(core.ioc, SIGINT, SIGTERM);
-    core.signals->async_wait([&core](beast::error_code ec, int signal) {
-        if (ec)
-            return;
-        logLine(timestamp() + " stopping on " + (signal == SIGINT ? "SIGINT" : "SIGTERM"));
-        net::post(core.acceptor.get_executor(), [&core] { core.stopNow(); });
-    });
+    core.owner = this;
+    core.signals.emplace(core.ioc, SIGINT, SIGTERM, SIGHUP);
+    core.awaitSignal();
 }
 
 void HttpsServer::run(RequestHandler handler)

@@ -41,8 +41,12 @@ public:
     // Loads the certificate and key and binds the port: everything that can fail before serving.
     bool open(std::string *error);
     unsigned short port() const;
-    // SIGINT and SIGTERM stop the server from now on (call after open()).
+    // SIGINT and SIGTERM stop the server from now on, SIGHUP reloads (call after open()).
     void stopOnSignals();
+    // Loads the certificate and key again for new handshakes; connections in hand keep the pair
+    // they began with. False, with the pair in use kept, when the new one does not load. Safe from
+    // any thread.
+    bool reload(std::string *error);
     // Serves with `threads` threads, this one included, until stop(); then returns.
     void run(RequestHandler handler);
     // Stops accepting at once; requests in hand get a moment to finish, then every connection is

@@ -493,6 +493,37 @@ private slots:
         QCOMPARE(dropped("idle, closed to make room").first, 3);
     }
 
+    void reload()
+    {
+        // New handshakes get the new pair while a connection in hand goes on; a pair that does not
+        // load is refused, and the one in use stays.
+        const QString cert = m_dir.filePath(QStringLiteral("reload.pem"));
+        const QString key = m_dir.filePath(QStringLiteral("reload.key"));
+        QVERIFY(QFile::copy(testCertPath(QStringLiteral("server.pem")), cert));
+        QVERIFY(QFile::copy(testCertPath(QStringLiteral("server.key")), key));
+        ServerOptions options;
+        options.certPath = cert.toStdString();
+        options.keyPath = key.toStdString();
+        const auto service = serve(options);
+        const auto subject = [](const Client &client) {
+            char name[256] = {};
+            X509_NAME_oneline(X509_get_subject_name(SSL_get0_peer_certificate(client.ssl)), name,
+                              sizeof name);
+            return QByteArray(name);
+        };
+        Client before(service->port());
+        QVERIFY(QFile::remove(cert) && QFile::copy(testCertPath(QStringLiteral("wronghost.pem")), cert));
+        std::string error;
+        QVERIFY2(service->server().reload(&error), error.c_str());
+        QCOMPARE(subject(Client(service->port())), QByteArray("/CN=wrong.invalid"));
+        QCOMPARE(statusOf(before.exchange(post(m_valid))), 200);
+        QCOMPARE(subject(before), QByteArray("/CN=localhost"));
+        QVERIFY(!writeTestFile(m_dir.path(), QStringLiteral("reload.key"), "not a key").isEmpty());
+        QVERIFY(!service->server().reload(&error));
+        QVERIFY2(error.find("reload.key") != std::string::npos, error.c_str());
+        QCOMPARE(subject(Client(service->port())), QByteArray("/CN=wrong.invalid"));
+    }
+
     void processStopsOnSignal()
     {
         ServiceProcess service(m_dir.path());
@@ -500,6 +531,9 @@ private slots:
         // Slow clients everywhere: in the greeting, in the body.
         const auto stalled = stall(service.port(), "POST / HTTP/1.1\r\nContent-Length: 100\r\n\r\n{");
         QVERIFY(!stalled.empty());
+        // SIGHUP reloads and does not end it.
+        QCOMPARE(::kill(static_cast<pid_t>(service.process().processId()), SIGHUP), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(service.log().contains(" SIGHUP: certificate and key reloaded\n"), 3000);
         QCOMPARE(statusOf(Client(service.port()).exchange("GET /x HTTP/1.1\r\nHost: x\r\n\r\n")), 404);
         // Requests pipelined, then the stop: what is read whole is answered, and the log counts
         // exactly the answers the client gets.
