@@ -206,7 +206,7 @@ private:
         setEvictable(true);
         if (m_core.stopping) {
             // Requests already read whole are answered; nothing more is read.
-            if (parseBuffered())
+            if (parseBuffered() && !refuseBadFraming())
                 onBody({}, 0);
             else
                 lingerThenClose();
@@ -293,6 +293,29 @@ private:
         return m_closed;
     }
 
+    // Refuses a request whose framing is not plain: a body comes with Content-Length or with
+    // chunked alone (RFC 9112 6.3: anything else cannot be told apart from the next request), and
+    // an HTTP/1.1 request names its host once (3.2).
+    bool refuseBadFraming()
+    {
+        const auto &req = m_parser->get();
+        const auto codings = req.count(http::field::transfer_encoding);
+        if (codings > 1 ||
+            (codings == 1 && !beast::iequals(req[http::field::transfer_encoding], "chunked"))) {
+            refuse({400,
+                    "text/plain; charset=utf-8",
+                    "Transfer-Encoding other than chunked\n",
+                    {},
+                    "bad Transfer-Encoding"});
+            return true;
+        }
+        if (req.version() >= 11 && req.count(http::field::host) != 1) {
+            refuse({400, "text/plain; charset=utf-8", "no Host, or more than one\n", {}, "bad Host"});
+            return true;
+        }
+        return false;
+    }
+
     void onHeader(beast::error_code ec, std::size_t received)
     {
         if (!ec && stopped())
@@ -301,6 +324,8 @@ private:
             readFailed(ec, received);
             return;
         }
+        if (refuseBadFraming())
+            return;
         const auto &req = m_parser->get();
         if (beast::iequals(req[http::field::expect], "100-continue")) {
             m_continue.emplace(http::status::continue_, req.version());
