@@ -187,8 +187,22 @@ private:
                                  beast::bind_front_handler(&Session::onHandshake, shared_from_this()));
     }
 
+    // Acknowledges what was just read at once rather than after Linux's delayed-ACK wait: a
+    // client that writes a request's header and body apart (Qt does) holds the body back until
+    // the header is acknowledged, 40 ms later. The kernel clears it again, so it is set after
+    // every read.
+    void quickAck()
+    {
+#ifdef TCP_QUICKACK
+        const int on = 1;
+        ::setsockopt(beast::get_lowest_layer(m_stream).socket().native_handle(), IPPROTO_TCP, TCP_QUICKACK,
+                     &on, sizeof on);
+#endif
+    }
+
     void onHandshake(beast::error_code ec)
     {
+        quickAck();
         if (ec) {
             if (!m_closed)
                 m_core.drops.count(ec == beast::error::timeout ? DropCause::Deadline : DropCause::Handshake);
@@ -318,6 +332,7 @@ private:
 
     void onHeader(beast::error_code ec, std::size_t received)
     {
+        quickAck();
         if (!ec && stopped())
             return;
         if (ec) {
@@ -347,6 +362,7 @@ private:
 
     void onBody(beast::error_code ec, std::size_t received)
     {
+        quickAck();
         if (ec) {
             readFailed(ec, received);
             return;
