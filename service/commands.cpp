@@ -4,6 +4,7 @@
 #include "service/store.h"
 
 #include "core/filedigest.h"
+#include "core/protocol.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -180,9 +181,10 @@ int preserve(const std::vector<std::string> &args)
     if (arguments.files.size() != 1)
         return usageError("preserve takes exactly one FILE");
     EvidenceRecord record;
-    if (!parseNumber(arguments.options["type"], 1, 18, &record.type))
+    if (!parseNumber(arguments.options["type"], protocol::FirstType, protocol::LastType, &record.type))
         return usageError("bad evidence type \"" + arguments.options["type"] +
-                          "\": give a whole number from 1 to 18");
+                          "\": give a whole number from " + std::to_string(protocol::FirstType) + " to " +
+                          std::to_string(protocol::LastType));
     record.user = arguments.options["user"];
     record.location = arguments.options["location"];
     if (record.user.empty() || record.location.empty())

@@ -7,8 +7,6 @@
 #include <QJsonObject>
 #include <QString>
 
-const char VerifyPath[] = "/mrv/other/o_getHashByQuorvelOrderRequest";
-
 namespace
 {
 
@@ -29,8 +27,8 @@ std::string toJson(const QJsonObject &object)
 VerificationAnswer refusal(AnswerCode code, const QString &des, std::string outcome, std::string order = {})
 {
     QJsonObject object;
-    object.insert(QStringLiteral("code"), static_cast<int>(code));
-    object.insert(QStringLiteral("des"), des);
+    object.insert(QLatin1String(protocol::Code), static_cast<int>(code));
+    object.insert(QLatin1String(protocol::Des), des);
     return {toJson(object), std::move(order), std::move(outcome)};
 }
 
@@ -53,7 +51,7 @@ bool sameDigest(const std::string &posted, const std::string &stored)
     return true;
 }
 
-const char *const RequiredMembers[] = {"hash", "quorvelOrder", "type"};
+const char *const RequiredMembers[] = {protocol::Hash, protocol::Order, protocol::Type};
 
 bool isRequired(const std::string &key)
 {
@@ -86,15 +84,15 @@ VerificationAnswer answerVerification(const std::string &body, EvidenceStore &st
         const auto it = request.members.find(name);
         return it == request.members.end() ? nullptr : &it->second;
     };
-    const std::string *order = member("quorvelOrder");
+    const std::string *order = member(protocol::Order);
     // Checked in this order so that the answer names the first problem.
     for (const char *name : RequiredMembers) {
         if (!member(name))
             return refusal(AnswerCode::MissingMember, u8("缺少参数：") + QLatin1String(name),
                            std::string("missing ") + name, order ? *order : std::string());
     }
-    const std::string &hash = *member("hash");
-    const std::string &type = *member("type");
+    const std::string &hash = *member(protocol::Hash);
+    const std::string &type = *member(protocol::Type);
 
     EvidenceRecord record;
     std::string error;
@@ -114,15 +112,15 @@ VerificationAnswer answerVerification(const std::string &body, EvidenceStore &st
     // order number alone reveals nothing but that it exists.
     const bool same = sameDigest(hash, record.digest);
     QJsonObject data;
-    data.insert(QStringLiteral("result"), same);
+    data.insert(QLatin1String(protocol::Result), same);
     if (same) {
-        data.insert(QStringLiteral("userName"), u8(record.user));
-        data.insert(QStringLiteral("optTime"), u8(record.time));
-        data.insert(QStringLiteral("deviceInfo"), u8(record.location));
+        data.insert(QLatin1String(protocol::UserName), u8(record.user));
+        data.insert(QLatin1String(protocol::OptTime), u8(record.time));
+        data.insert(QLatin1String(protocol::DeviceInfo), u8(record.location));
     }
     QJsonObject object;
-    object.insert(QStringLiteral("code"), static_cast<int>(AnswerCode::Ok));
-    object.insert(QStringLiteral("data"), data);
+    object.insert(QLatin1String(protocol::Code), static_cast<int>(AnswerCode::Ok));
+    object.insert(QLatin1String(protocol::Data), data);
     return {toJson(object), *order, same ? "pass" : "fail"};
 }
 

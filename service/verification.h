@@ -1,12 +1,14 @@
 #ifndef FILEHASH_SERVICE_VERIFICATION_H
 #define FILEHASH_SERVICE_VERIFICATION_H
 
+#include "core/protocol.h"
+
 #include <string>
 
 class EvidenceStore;
 
 // The request path the tool posts to.
-extern const char VerifyPath[];
+using protocol::VerifyPath;
 
 // The "code" of an answer: 0 for an order that was found, one non-zero value for each reason
 // a request is refused, so that a client can tell them apart without reading "des".
