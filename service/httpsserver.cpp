@@ -2,6 +2,8 @@
 
 #include "service/tlscontext.h"
 
+#include "core/protocol.h"
+
 #include <boost/asio/dispatch.hpp>
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
@@ -296,7 +298,7 @@ private:
     {
         const auto &req = m_parser->get();
         const std::string target(req.target());
-        return req.method_string() == "POST" && target.substr(0, target.find('?')) == VerifyPath;
+        return req.method_string() == "POST" && target.substr(0, target.find('?')) == protocol::VerifyPath;
     }
 
     // Whether the server closed the connection or stopped it (see stop()); a stopped one lingers.
@@ -710,7 +712,8 @@ void HttpsServer::run(RequestHandler handler)
 {
     Core &core = *m_core;
     core.handler = std::move(handler);
-    logLine(timestamp() + " listening on https://" + hostAndPort(core.options.host, core.port) + VerifyPath);
+    logLine(timestamp() + " listening on https://" + hostAndPort(core.options.host, core.port) +
+            protocol::VerifyPath);
     net::post(core.acceptor.get_executor(), [&core] {
         if (!core.stopping)
             core.accept();

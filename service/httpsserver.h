@@ -1,8 +1,8 @@
 #ifndef FILEHASH_SERVICE_HTTPSSERVER_H
 #define FILEHASH_SERVICE_HTTPSSERVER_H
 
+#include "service/httpanswer.h"
 #include "service/log.h"
-#include "service/verification.h"
 
 #include <functional>
 #include <memory>

@@ -1,6 +1,7 @@
 // The reference service: request bodies, answers, the store, order numbers and commands in process;
 // its HTTPS front against slow, hostile or many clients; the process for SIGTERM.
 
+#include "core/protocol.h"
 #include "service/commands.h"
 #include "service/requestbody.h"
 #include "service/store.h"
@@ -99,7 +100,7 @@ struct Client {
 
 std::string post(const std::string &body, const std::string &extra = {})
 {
-    return "POST " + std::string(VerifyPath) + " HTTP/1.1\r\nHost: localhost\r\n" + extra +
+    return "POST " + std::string(protocol::VerifyPath) + " HTTP/1.1\r\nHost: localhost\r\n" + extra +
            "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
@@ -272,7 +273,7 @@ private slots:
         QFETCH(QByteArray, outcome);
         QFETCH(QStringList, request);
         const HttpAnswer got =
-            answerRequest(request[0].toStdString(), VerifyPath + request.value(1).toStdString(),
+            answerRequest(request[0].toStdString(), protocol::VerifyPath + request.value(1).toStdString(),
                           body.toStdString(), *m_store);
         QCOMPARE(QByteArray::fromStdString(got.body), answer);
         QCOMPARE(QByteArray::fromStdString(got.outcome), outcome);
@@ -368,8 +369,8 @@ private slots:
         };
         const std::string big(70 * 1024, 'a');
         const std::string get = "GET / HTTP/1.1\r\n", expect = "Expect: 100-continue\r\n";
-        const std::string chunked =
-            "POST " + std::string(VerifyPath) + " HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n";
+        const std::string chunked = "POST " + std::string(protocol::VerifyPath) +
+                                    " HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n";
         row("closing", post(m_valid, "Connection: close\r\n"), 200, false);
         row("unknown path", get + "Host: x\r\n\r\n", 404, true);
         row("body at the limit", post("{\"p\":\"" + std::string(64 * 1024 - 8, 'a') + "\"}"), 200, true);
