@@ -1,5 +1,7 @@
 #include "core/hashanswer.h"
 
+#include "core/protocol.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
@@ -59,14 +61,14 @@ HashAnswer readHashAnswer(const QByteArray &body)
     }
 
     const QJsonObject top = document.object();
-    const QString codeKey = QStringLiteral("code");
+    const QString codeKey = QLatin1String(protocol::Code);
     if (top.isEmpty() || !top.contains(codeKey)) {
         answer.kind = HashAnswer::Kind::Silent;
         return answer;
     }
 
     if (readCode(top.value(codeKey)) != 0) {
-        const QString desKey = QStringLiteral("des");
+        const QString desKey = QLatin1String(protocol::Des);
         if (top.contains(desKey)) {
             answer.kind = HashAnswer::Kind::Message;
             answer.des = top.value(desKey).toString();
@@ -76,18 +78,18 @@ HashAnswer readHashAnswer(const QByteArray &body)
         return answer;
     }
 
-    const QString dataKey = QStringLiteral("data");
+    const QString dataKey = QLatin1String(protocol::Data);
     if (!top.contains(dataKey)) {
         answer.kind = HashAnswer::Kind::Abnormal;
         return answer;
     }
 
     const QJsonObject data = top.value(dataKey).toObject();
-    if (data.value(QStringLiteral("result")).toBool(false)) {
+    if (data.value(QLatin1String(protocol::Result)).toBool(false)) {
         answer.kind = HashAnswer::Kind::Pass;
-        answer.userName = data.value(QStringLiteral("userName")).toString();
-        answer.optTime = data.value(QStringLiteral("optTime")).toString();
-        answer.deviceInfo = data.value(QStringLiteral("deviceInfo")).toString();
+        answer.userName = data.value(QLatin1String(protocol::UserName)).toString();
+        answer.optTime = data.value(QLatin1String(protocol::OptTime)).toString();
+        answer.deviceInfo = data.value(QLatin1String(protocol::DeviceInfo)).toString();
     } else {
         answer.kind = HashAnswer::Kind::Fail;
     }
@@ -96,5 +98,8 @@ HashAnswer readHashAnswer(const QByteArray &body)
 
 QJsonObject hashAnswerData(const QByteArray &body)
 {
-    return QJsonDocument::fromJson(parserInput(body)).object().value(QStringLiteral("data")).toObject();
+    return QJsonDocument::fromJson(parserInput(body))
+        .object()
+        .value(QLatin1String(protocol::Data))
+        .toObject();
 }

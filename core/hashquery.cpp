@@ -16,8 +16,6 @@
 namespace hashquery
 {
 
-const char kPath[] = "/mrv/other/o_getHashByQuorvelOrderRequest";
-
 namespace
 {
 
@@ -82,9 +80,9 @@ QUrl url(const QString &baseUrl)
 QByteArray body(const QString &order, const QString &hash, int type)
 {
     QJsonObject query;
-    query.insert(QStringLiteral("quorvelOrder"), QJsonValue(order));
-    query.insert(QStringLiteral("hash"), QJsonValue(hash));
-    query.insert(QStringLiteral("type"), QJsonValue(QString::number(type)));
+    query.insert(QLatin1String(protocol::Order), QJsonValue(order));
+    query.insert(QLatin1String(protocol::Hash), QJsonValue(hash));
+    query.insert(QLatin1String(protocol::Type), QJsonValue(QString::number(type)));
     return QJsonDocument(query).toJson(QJsonDocument::Compact);
 }
 

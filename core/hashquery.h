@@ -2,6 +2,7 @@
 #define FILEHASH_CORE_HASHQUERY_H
 
 #include "core/hashanswer.h"
+#include "core/protocol.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -18,7 +19,7 @@ namespace hashquery
 {
 
 // Path of the service's hash query, after the base URL.
-extern const char kPath[];
+constexpr const char *kPath = protocol::VerifyPath;
 // How long an answer may take before the user is told.
 constexpr int kTimeoutMs = 50000;
 // Real answers are a few hundred bytes; anything past this is not read.

@@ -1,5 +1,6 @@
 #include "core/receipt.h"
 
+#include "core/protocol.h"
 #include "core/texts.h"
 
 #include <QFileInfo>
@@ -96,9 +97,9 @@ std::optional<Receipt> makeReceipt(const hashquery::Outcome &outcome, const Rece
     // Read as the window reads a pass's fields; the window shows none with a fail, but what the
     // service said about it belongs in the record. The body itself is kept whole in any case.
     const QJsonObject data = hashAnswerData(outcome.body);
-    r.applicant = readField(data.value(QStringLiteral("userName")));
-    r.time = readField(data.value(QStringLiteral("optTime")));
-    r.location = readField(data.value(QStringLiteral("deviceInfo")));
+    r.applicant = readField(data.value(QLatin1String(protocol::UserName)));
+    r.time = readField(data.value(QLatin1String(protocol::OptTime)));
+    r.location = readField(data.value(QLatin1String(protocol::DeviceInfo)));
     r.body = outcome.body;
     r.sentAt = outcome.sent.at;
     r.answeredAt = outcome.answeredAt;

@@ -5,6 +5,7 @@
 #include "service/tsaresponder.h"
 
 #include "core/filedigest.h"
+#include "core/protocol.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -50,13 +51,17 @@ const char Usage[] = "usage:\n"
                      "      print the records: order, type, digest, user, time, location (tab-separated)\n"
                      "  filehash-service serve --db FILE --cert PEM --key PEM [--listen HOST:PORT]\n"
                      "                         [--threads N] [--timeout SECONDS] [--max-connections N]\n"
-                     "      answer verification requests over HTTPS until SIGINT or SIGTERM.\n"
+                     "                         [--handshake-timeout SECONDS]\n"
+                     "      answer verification requests over HTTPS until SIGINT or SIGTERM;\n"
+                     "      SIGHUP loads the certificate and key again for new connections\n"
                      "      --listen: default 127.0.0.1:8443; port 0 lets the system choose (logged)\n"
                      "      --threads: event loops serving the connections, each on a thread of its\n"
                      "                 own and serving many connections (default: one per processor)\n"
-                     "      --timeout: one deadline for a request's TLS handshake, headers and body,\n"
-                     "                 and the longest idle time between kept-alive requests (default 10)\n"
-                     "      --max-connections: open connections at once (default 256)\n"
+                     "      --timeout: one deadline for a request's headers and body, and the longest\n"
+                     "                 idle time between kept-alive requests (default 10)\n"
+                     "      --handshake-timeout: the TLS handshake's deadline (default 3)\n"
+                     "      --max-connections: open connections at once (default 256); at the cap,\n"
+                     "                 the one longest without completing a request makes room\n"
                      "      --tsa-cert PEM --tsa-key PEM: also answer RFC 3161 time-stamp requests on\n"
                      "                 /tsa, signed with this certificate (extended key usage\n"
                      "                 timeStamping, critical) and its key\n";
@@ -180,9 +185,10 @@ int preserve(const std::vector<std::string> &args)
     if (arguments.files.size() != 1)
         return usageError("preserve takes exactly one FILE");
     EvidenceRecord record;
-    if (!parseNumber(arguments.options["type"], 1, 18, &record.type))
+    if (!parseNumber(arguments.options["type"], protocol::FirstType, protocol::LastType, &record.type))
         return usageError("bad evidence type \"" + arguments.options["type"] +
-                          "\": give a whole number from 1 to 18");
+                          "\": give a whole number from " + std::to_string(protocol::FirstType) + " to " +
+                          std::to_string(protocol::LastType));
     record.user = arguments.options["user"];
     record.location = arguments.options["location"];
     if (record.user.empty() || record.location.empty())
@@ -287,10 +293,10 @@ int serve(const std::vector<std::string> &args)
 {
     Arguments arguments;
     std::string error;
-    if (!parseArguments(
-            args,
-            {"db", "cert", "key", "listen", "threads", "timeout", "max-connections", "tsa-cert", "tsa-key"},
-            {"db", "cert", "key"}, &arguments, &error))
+    const std::set<std::string> known{
+        "db",       "cert",   "key", "listen", "threads", "timeout", "handshake-timeout", "max-connections",
+        "tsa-cert", "tsa-key"};
+    if (!parseArguments(args, known, {"db", "cert", "key"}, &arguments, &error))
         return usageError(error);
     if (!arguments.files.empty())
         return usageError("serve takes no FILE");
@@ -306,6 +312,9 @@ int serve(const std::vector<std::string> &args)
     if (arguments.options.count("timeout") &&
         !parseNumber(arguments.options["timeout"], 1, 3600, &options.timeout))
         return usageError("bad --timeout: give whole seconds from 1 to 3600");
+    if (arguments.options.count("handshake-timeout") &&
+        !parseNumber(arguments.options["handshake-timeout"], 1, 3600, &options.handshakeTimeout))
+        return usageError("bad --handshake-timeout: give whole seconds from 1 to 3600");
     if (arguments.options.count("max-connections") &&
         !parseNumber(arguments.options["max-connections"], 1, 100000, &options.maxConnections))
         return usageError("bad --max-connections: give a whole number from 1 to 100000");

@@ -1,6 +1,9 @@
 #include "service/httpsserver.h"
 
+#include "service/session.h"
 #include "service/tlscontext.h"
+
+#include "core/protocol.h"
 
 #include <boost/asio/dispatch.hpp>
 #include <boost/asio/executor_work_guard.hpp>
@@ -25,48 +28,21 @@
 #include <thread>
 #include <vector>
 
-namespace net = boost::asio;
-namespace ssl = boost::asio::ssl;
-namespace beast = boost::beast;
-namespace http = boost::beast::http;
-using tcp = boost::asio::ip::tcp;
-
 namespace
 {
 
-// Raw bytes held for one connection: a whole header fits, and a chunk-size line of any length
-// cannot grow past it.
-constexpr std::size_t BufferLimit = 32 * 1024;
-// After a refusal the client may still be sending: read and drop this much for this long, so that
-// it gets the answer rather than a reset.
-constexpr auto LingerTime = std::chrono::seconds(2);
-constexpr std::size_t LingerLimit = 1024 * 1024;
-constexpr auto TlsShutdownTime = std::chrono::seconds(1);
 // How long requests in hand may take to finish once the server is told to stop.
 constexpr auto StopGrace = std::chrono::seconds(2);
 constexpr auto AcceptRetry = std::chrono::milliseconds(50);
 
-long long nowTicks()
-{
-    return std::chrono::steady_clock::now().time_since_epoch().count();
-}
-
-class Session;
-
 } // namespace
 
-struct HttpsServer::Core {
-    explicit Core(ServerOptions o) : options(std::move(o)) {}
+// The listener: accepting, the cap and eviction, signals, reload and stop. The sessions are in
+// session.cpp.
+struct HttpsServer::Core : SessionHost {
+    explicit Core(ServerOptions o) : SessionHost(std::move(o)) {}
 
-    // Declared before the event loop: sessions still queued in it when it is destroyed reach
-    // back to these.
-    ServerOptions options;
-    RequestHandler handler;
-    DropLog drops;
-    std::mutex mutex;
-    std::list<std::weak_ptr<Session>> sessions;
-    std::atomic<bool> stopping{false};
-    std::optional<ssl::context> tls;
+    std::shared_ptr<ssl::context> tls; // for new handshakes; each session keeps the one it began with
 
     // The acceptor, the timers and the signals have a loop of their own, so that nothing a
     // connection does can hold up accepting, refusing at the cap or stopping. Each of the `threads`
@@ -81,6 +57,7 @@ struct HttpsServer::Core {
     net::steady_timer flushTimer{ioc};
     net::steady_timer stopTimer{ioc};
     std::optional<net::signal_set> signals;
+    HttpsServer *owner = nullptr;
     unsigned short port = 0;
 
     net::io_context &dealLoop();
@@ -88,317 +65,13 @@ struct HttpsServer::Core {
     void admit(tcp::socket socket);
     void flushLater();
     void stopNow();
+    void awaitSignal();
+    std::shared_ptr<ssl::context> loadTls(std::string *error) const;
     void waitForSessions(std::chrono::steady_clock::time_point deadline);
 };
 
 namespace
 {
-
-// One connection: TLS handshake, then requests one after another (keep-alive), each read
-// within the deadline and against the limits.
-class Session : public std::enable_shared_from_this<Session>
-{
-public:
-    Session(tcp::socket &&socket, HttpsServer::Core &core, std::string peer)
-        : m_stream(std::move(socket), *core.tls), m_core(core), m_peer(std::move(peer)), m_since(nowTicks())
-    {
-    }
-
-    ~Session()
-    {
-        std::lock_guard<std::mutex> lock(m_core.mutex);
-        m_core.sessions.erase(m_entry);
-    }
-
-    void setEntry(std::list<std::weak_ptr<Session>>::iterator entry) { m_entry = entry; }
-
-    void start()
-    {
-        net::dispatch(m_stream.get_executor(), [self = shared_from_this()] {
-            beast::get_lowest_layer(self->m_stream).expires_after(self->deadline());
-            self->awaitBytes(&Session::handshake);
-        });
-    }
-
-    // Closes the connection unless a request is being answered; from any thread.
-    void closeUnlessAnswering()
-    {
-        net::post(m_stream.get_executor(), [self = shared_from_this()] {
-            if (!self->m_answering) {
-                self->m_closed = true;
-                beast::get_lowest_layer(self->m_stream).close();
-            }
-        });
-    }
-
-    // Whether the connection is idle: nothing of its handshake or of its next request has come.
-    // Such a connection may be closed to make room.
-    bool waiting() const { return m_waiting; }
-    long long since() const { return m_since; }
-
-    // Closes the connection if it is still waiting; from any thread. False when it is not, or
-    // when another caller already claimed it.
-    bool closeIfWaiting()
-    {
-        const unsigned long epoch = m_epoch;
-        bool waiting = true;
-        if (!m_waiting.compare_exchange_strong(waiting, false))
-            return false;
-        net::post(m_stream.get_executor(), [self = shared_from_this(), epoch] {
-            // Unless it has moved on meanwhile: a request that started is answered.
-            if (self->m_epoch == epoch) {
-                self->m_closed = true;
-                beast::get_lowest_layer(self->m_stream).close();
-            }
-        });
-        return true;
-    }
-
-private:
-    std::chrono::seconds deadline() const { return std::chrono::seconds(m_core.options.timeout); }
-
-    void setWaiting(bool waiting)
-    {
-        ++m_epoch;
-        m_since = nowTicks();
-        m_waiting = waiting;
-    }
-
-    // Waits, within the deadline, for the client's first bytes; only then does the connection
-    // count as busy. A client that connects and says nothing can be made to give way.
-    void awaitBytes(void (Session::*next)())
-    {
-        setWaiting(true);
-        m_idleTimer.expires_after(deadline());
-        m_idleTimer.async_wait([self = shared_from_this()](beast::error_code ec) {
-            if (!ec) {
-                self->m_idledOut = true;
-                beast::get_lowest_layer(self->m_stream).close();
-            }
-        });
-        beast::get_lowest_layer(m_stream).socket().async_wait(
-            tcp::socket::wait_read, [self = shared_from_this(), next](beast::error_code ec) {
-                self->m_idleTimer.cancel();
-                if (ec || self->m_closed) {
-                    // Silence after an answer is a kept-alive connection idling out: not an attack.
-                    if (self->m_idledOut && !self->m_closed && self->m_requests == 0)
-                        self->m_core.drops.count(DropCause::Deadline);
-                    return;
-                }
-                self->setWaiting(false);
-                ((*self).*next)();
-            });
-    }
-
-    void handshake()
-    {
-        m_stream.async_handshake(ssl::stream_base::server,
-                                 beast::bind_front_handler(&Session::onHandshake, shared_from_this()));
-    }
-
-    void onHandshake(beast::error_code ec)
-    {
-        if (ec) {
-            if (!m_closed)
-                m_core.drops.count(ec == beast::error::timeout ? DropCause::Deadline : DropCause::Handshake);
-            return;
-        }
-        readHeader();
-    }
-
-    // The next request on a kept-alive connection: it gets a deadline of its own, which is also
-    // how long the connection may idle.
-    void nextRequest()
-    {
-        m_answering = false;
-        beast::get_lowest_layer(m_stream).expires_after(deadline());
-        if (m_buffer.size() == 0 && SSL_pending(m_stream.native_handle()) == 0)
-            awaitBytes(&Session::readHeader);
-        else
-            readHeader();
-    }
-
-    // The first request shares the deadline started with the connection.
-    void readHeader()
-    {
-        m_parser.emplace();
-        m_parser->header_limit(static_cast<std::uint32_t>(HeaderLimit));
-        m_parser->body_limit(BodyLimit);
-        if (m_core.stopping) {
-            m_closed = true;
-            beast::get_lowest_layer(m_stream).close();
-            return;
-        }
-        http::async_read_header(m_stream, m_buffer, *m_parser,
-                                beast::bind_front_handler(&Session::onHeader, shared_from_this()));
-    }
-
-    static bool isHttpError(const beast::error_code &ec)
-    {
-        return ec.category() == beast::error_code(http::error::bad_method).category();
-    }
-
-    // Whatever went wrong while reading: true when the session goes on with an answer.
-    bool readFailed(const beast::error_code &ec, std::size_t received)
-    {
-        if (m_closed)
-            return false;
-        if (ec == beast::error::timeout) {
-            m_core.drops.count(DropCause::Deadline);
-            return false;
-        }
-        if (ec == http::error::body_limit) {
-            refuse(isVerifyPost() ? tooLarge() : notFound());
-            return true;
-        }
-        if (ec == http::error::header_limit || ec == http::error::buffer_overflow) {
-            m_core.drops.count(DropCause::HeaderLimit);
-            refuse({400, "text/plain; charset=utf-8", "request header over 8 KiB\n", {}, "header too large"});
-            return true;
-        }
-        // A client that closes between requests is done; a malformed request gets its 400.
-        if (isHttpError(ec) && ec != http::error::end_of_stream && (received > 0 || m_parser->got_some())) {
-            refuse({400, "text/plain; charset=utf-8", "bad request\n", {}, "bad request"});
-            return true;
-        }
-        return false;
-    }
-
-    bool isVerifyPost() const
-    {
-        const auto &req = m_parser->get();
-        const std::string target(req.target());
-        return req.method_string() == "POST" && target.substr(0, target.find('?')) == VerifyPath;
-    }
-
-    void onHeader(beast::error_code ec, std::size_t received)
-    {
-        if (ec) {
-            readFailed(ec, received);
-            return;
-        }
-        const auto &req = m_parser->get();
-        if (beast::iequals(req[http::field::expect], "100-continue")) {
-            m_continue.emplace(http::status::continue_, req.version());
-            http::async_write(m_stream, *m_continue,
-                              [self = shared_from_this()](beast::error_code ec2, std::size_t) {
-                                  if (!ec2)
-                                      self->readBody();
-                              });
-            return;
-        }
-        readBody();
-    }
-
-    void readBody()
-    {
-        http::async_read(m_stream, m_buffer, *m_parser,
-                         beast::bind_front_handler(&Session::onBody, shared_from_this()));
-    }
-
-    void onBody(beast::error_code ec, std::size_t received)
-    {
-        if (ec) {
-            readFailed(ec, received);
-            return;
-        }
-        const auto &req = m_parser->get();
-        HttpAnswer answer =
-            m_core.handler(std::string(req.method_string()), std::string(req.target()), req.body());
-        respond(std::move(answer), m_parser->keep_alive() && !m_core.stopping, false);
-    }
-
-    // Answers and closes: part of the request may still be on its way.
-    void refuse(HttpAnswer answer)
-    {
-        m_answering = true;
-        respond(std::move(answer), false, true);
-    }
-
-    void respond(HttpAnswer answer, bool keepAlive, bool linger)
-    {
-        const auto &req = m_parser->get();
-        const std::string method(req.method_string());
-        const std::string target(req.target());
-        std::string line = timestamp() + ' ' + m_peer + ' ' + (method.empty() ? "-" : printable(method, 16)) +
-                           ' ' + (target.empty() ? "-" : printable(target.substr(0, target.find('?')), 100));
-        if (!answer.order.empty())
-            line += " order=" + printable(answer.order, 40);
-        line += " -> " + std::to_string(answer.status);
-        if (!answer.outcome.empty())
-            line += ' ' + answer.outcome;
-        logLine(line);
-
-        m_response.emplace(static_cast<http::status>(answer.status), req.version() ? req.version() : 11);
-        m_response->set(http::field::content_type, answer.contentType);
-        m_response->body() = std::move(answer.body);
-        m_response->keep_alive(keepAlive);
-        m_response->prepare_payload();
-        m_linger = linger;
-        ++m_requests;
-        // A client that does not read its answer is bounded like one that does not send.
-        beast::get_lowest_layer(m_stream).expires_after(deadline());
-        http::async_write(m_stream, *m_response,
-                          beast::bind_front_handler(&Session::onWrite, shared_from_this()));
-    }
-
-    void onWrite(beast::error_code ec, std::size_t)
-    {
-        if (ec)
-            return;
-        if (m_linger) {
-            lingerThenClose();
-        } else if (!m_response->keep_alive()) {
-            beast::get_lowest_layer(m_stream).expires_after(TlsShutdownTime);
-            m_stream.async_shutdown([self = shared_from_this()](beast::error_code) {
-                beast::get_lowest_layer(self->m_stream).close();
-            });
-        } else {
-            nextRequest();
-        }
-    }
-
-    void lingerThenClose()
-    {
-        auto &tcpStream = beast::get_lowest_layer(m_stream);
-        beast::error_code ignored;
-        tcpStream.socket().shutdown(tcp::socket::shutdown_send, ignored);
-        tcpStream.expires_after(LingerTime);
-        drain();
-    }
-
-    void drain()
-    {
-        beast::get_lowest_layer(m_stream).async_read_some(
-            net::buffer(m_drain), [self = shared_from_this()](beast::error_code ec, std::size_t n) {
-                self->m_drained += n;
-                if (!ec && self->m_drained < LingerLimit)
-                    self->drain();
-                else
-                    beast::get_lowest_layer(self->m_stream).close();
-            });
-    }
-
-    beast::ssl_stream<beast::tcp_stream> m_stream;
-    HttpsServer::Core &m_core;
-    std::string m_peer;
-    beast::flat_buffer m_buffer{BufferLimit};
-    std::optional<http::request_parser<http::string_body>> m_parser;
-    std::optional<http::response<http::empty_body>> m_continue;
-    std::optional<http::response<http::string_body>> m_response;
-    std::array<char, 16 * 1024> m_drain;
-    std::size_t m_drained = 0;
-    unsigned long m_requests = 0;
-    bool m_linger = false;
-    bool m_closed = false; // closed by the server: what follows is no client's doing
-    bool m_idledOut = false;
-    bool m_answering = false; // a whole request is in hand: a stop lets it finish
-    net::steady_timer m_idleTimer{m_stream.get_executor()};
-    std::atomic<bool> m_waiting{true};
-    std::atomic<unsigned long> m_epoch{0}; // changes whenever the connection starts or stops waiting
-    std::atomic<long long> m_since;
-    std::list<std::weak_ptr<Session>>::iterator m_entry;
-};
 
 std::string peerText(const tcp::socket &socket)
 {
@@ -449,7 +122,12 @@ void HttpsServer::Core::admit(tcp::socket socket)
     // Answers are small and written whole: sending them at once beats waiting for an ACK.
     socket.set_option(tcp::no_delay(true), ignored);
     std::string peer = peerText(socket);
-    auto session = std::make_shared<Session>(std::move(socket), *this, std::move(peer));
+    std::shared_ptr<ssl::context> context;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        context = tls;
+    }
+    auto session = std::make_shared<Session>(std::move(socket), *this, context, std::move(peer));
     // Sessions are looked at outside the lock: the last reference to one may go here, and its
     // destructor takes the lock.
     std::vector<std::shared_ptr<Session>> open;
@@ -464,14 +142,16 @@ void HttpsServer::Core::admit(tcp::socket socket)
         session->setEntry(sessions.insert(sessions.end(), session));
     }
     if (full) {
-        // At the cap, the connection that has waited longest for a request makes room, as nginx
-        // does with idle keep-alive connections; if all are being answered, the new one is turned
-        // away (closed as the session goes).
+        // At the cap, the connection that has gone longest without completing a request makes
+        // room, whether it idles after an answer, stalls in its handshake or dribbles its header:
+        // a real client's handshake takes milliseconds, so a flood of slow connections cannot keep
+        // it out. Only if all are being answered is the new one turned away (closed as the
+        // session goes).
         std::shared_ptr<Session> oldest;
         for (const auto &s : open)
-            if (s->waiting() && (!oldest || s->since() < oldest->since()))
+            if (s->evictable() && (!oldest || s->since() < oldest->since()))
                 oldest = s;
-        if (!oldest || !oldest->closeIfWaiting()) {
+        if (!oldest || !oldest->evict()) {
             drops.count(DropCause::ConnectionLimit);
             return;
         }
@@ -507,7 +187,7 @@ void HttpsServer::Core::stopNow()
                 open.push_back(std::move(s));
     }
     for (const auto &s : open)
-        s->closeUnlessAnswering();
+        s->stop();
     waitForSessions(std::chrono::steady_clock::now() + StopGrace);
 }
 
@@ -534,8 +214,8 @@ HttpsServer::~HttpsServer() = default;
 bool HttpsServer::open(std::string *error)
 {
     Core &core = *m_core;
-    core.tls.emplace(ssl::context::tls_server);
-    if (!configureServerTls(core.tls->native_handle(), core.options.certPath, core.options.keyPath, error))
+    core.tls = core.loadTls(error);
+    if (!core.tls)
         return false;
 
     const std::string where = hostAndPort(core.options.host, static_cast<unsigned short>(core.options.port));
@@ -576,23 +256,59 @@ unsigned short HttpsServer::port() const
     return m_core->port;
 }
 
+std::shared_ptr<ssl::context> HttpsServer::Core::loadTls(std::string *error) const
+{
+    auto context = std::make_shared<ssl::context>(ssl::context::tls_server);
+    if (!configureServerTls(context->native_handle(), options.certPath, options.keyPath, error))
+        return nullptr;
+    return context;
+}
+
+bool HttpsServer::reload(std::string *error)
+{
+    Core &core = *m_core;
+    std::shared_ptr<ssl::context> context = core.loadTls(error);
+    if (!context)
+        return false;
+    std::lock_guard<std::mutex> lock(core.mutex);
+    core.tls.swap(context);
+    return true; // the old context goes once the last session that uses it does
+}
+
+void HttpsServer::Core::awaitSignal()
+{
+    signals->async_wait([this](beast::error_code ec, int signal) {
+        if (ec)
+            return;
+        if (signal == SIGHUP) {
+            std::string error;
+            if (owner->reload(&error))
+                logLine(timestamp() + " SIGHUP: certificate and key reloaded");
+            else
+                logLine(timestamp() +
+                        " SIGHUP: reload refused, the certificate and key in use stay: " + error);
+            awaitSignal();
+            return;
+        }
+        logLine(timestamp() + " stopping on " + (signal == SIGINT ? "SIGINT" : "SIGTERM"));
+        stopNow();
+    });
+}
+
 void HttpsServer::stopOnSignals()
 {
     Core &core = *m_core;
-    core.signals.emplace(core.ioc, SIGINT, SIGTERM);
-    core.signals->async_wait([&core](beast::error_code ec, int signal) {
-        if (ec)
-            return;
-        logLine(timestamp() + " stopping on " + (signal == SIGINT ? "SIGINT" : "SIGTERM"));
-        net::post(core.acceptor.get_executor(), [&core] { core.stopNow(); });
-    });
+    core.owner = this;
+    core.signals.emplace(core.ioc, SIGINT, SIGTERM, SIGHUP);
+    core.awaitSignal();
 }
 
 void HttpsServer::run(RequestHandler handler)
 {
     Core &core = *m_core;
     core.handler = std::move(handler);
-    logLine(timestamp() + " listening on https://" + hostAndPort(core.options.host, core.port) + VerifyPath);
+    logLine(timestamp() + " listening on https://" + hostAndPort(core.options.host, core.port) +
+            protocol::VerifyPath);
     net::post(core.acceptor.get_executor(), [&core] {
         if (!core.stopping)
             core.accept();

@@ -1,8 +1,8 @@
 #ifndef FILEHASH_SERVICE_HTTPSSERVER_H
 #define FILEHASH_SERVICE_HTTPSSERVER_H
 
+#include "service/httpanswer.h"
 #include "service/log.h"
-#include "service/verification.h"
 
 #include <functional>
 #include <memory>
@@ -13,9 +13,10 @@ struct ServerOptions {
     int port = 8443; // 0: the system chooses; port() tells which
     std::string certPath;
     std::string keyPath;
-    int threads = 2;  // event loops serving the connections, each on a thread of its own
-    int timeout = 10; // seconds for the TLS handshake, headers and body of a request together,
-                      // and for the next request to arrive on a kept-alive connection
+    int threads = 2;          // event loops serving the connections, each on a thread of its own
+    int timeout = 10;         // seconds for the headers and body of a request together, and for the next
+                              // request to arrive on a kept-alive connection
+    int handshakeTimeout = 3; // seconds for the TLS handshake (at most `timeout`)
     int maxConnections = 256;
 };
 
@@ -40,8 +41,12 @@ public:
     // Loads the certificate and key and binds the port: everything that can fail before serving.
     bool open(std::string *error);
     unsigned short port() const;
-    // SIGINT and SIGTERM stop the server from now on (call after open()).
+    // SIGINT and SIGTERM stop the server from now on, SIGHUP reloads (call after open()).
     void stopOnSignals();
+    // Loads the certificate and key again for new handshakes; connections in hand keep the pair
+    // they began with. False, with the pair in use kept, when the new one does not load. Safe from
+    // any thread.
+    bool reload(std::string *error);
     // Serves with `threads` threads, this one included, until stop(); then returns.
     void run(RequestHandler handler);
     // Stops accepting at once; requests in hand get a moment to finish, then every connection is

@@ -99,7 +99,7 @@ const char *causeText(DropCause cause)
     case DropCause::ConnectionLimit:
         return "connection limit reached";
     case DropCause::Evicted:
-        return "idle, closed to make room";
+        return "closed to make room at the cap";
     case DropCause::Handshake:
         return "TLS handshake failed";
     case DropCause::Count:

@@ -31,7 +31,7 @@ enum class DropCause {
     Deadline,        // the handshake, headers and body did not arrive within the deadline
     HeaderLimit,     // the request header grew past its limit
     ConnectionLimit, // the cap on open connections was reached
-    Evicted,         // an idle connection made room for a new one at the cap
+    Evicted,         // the connection longest without a whole request made room for a new one
     Handshake,       // the TLS handshake failed
     Count
 };

@@ -1,5 +1,7 @@
 #include "service/store.h"
 
+#include "core/protocol.h"
+
 #include <sqlite3.h>
 
 #include <cerrno>
@@ -23,6 +25,9 @@ constexpr int OrderAttempts = 5;
 // Records kept in memory at most; beyond it the copy starts afresh.
 constexpr std::size_t FoundLimit = 16 * 1024;
 
+// Databases made before keep the range their table was created with: a change is a migration.
+static_assert(protocol::FirstType == 1 && protocol::LastType == 18,
+              "the table's CHECK spells the type range");
 const char CreateTable[] = "CREATE TABLE IF NOT EXISTS evidence ("
                            " order_no TEXT PRIMARY KEY NOT NULL,"
                            " type INTEGER NOT NULL CHECK (type BETWEEN 1 AND 18),"

@@ -3,9 +3,9 @@
 #include "service/requestbody.h"
 #include "service/store.h"
 
-#include <QString>
+#include "core/protocol.h"
 
-const char VerifyPath[] = "/mrv/other/o_getHashByQuorvelOrderRequest";
+#include <QString>
 
 namespace
 {
@@ -17,7 +17,16 @@ namespace
 // `des` is always the service's own text, with at most a member name it knows: nothing to escape.
 std::string refusalJson(AnswerCode code, const std::string &des)
 {
-    return "{\"code\":" + std::to_string(static_cast<int>(code)) + ",\"des\":\"" + des + "\"}";
+    return std::string("{\"") + protocol::Code + "\":" + std::to_string(static_cast<int>(code)) + ",\"" +
+           protocol::Des + "\":\"" + des + "\"}";
+}
+
+// `"name":` after an opening brace or a comma.
+void appendName(std::string *out, const char *name)
+{
+    out->push_back('"');
+    out->append(name);
+    out->append("\":");
 }
 
 VerificationAnswer refusal(AnswerCode code, const std::string &des, std::string outcome,
@@ -110,16 +119,29 @@ void appendJsonString(std::string *out, const std::string &stored)
 
 std::string foundJson(bool same, const EvidenceRecord &record)
 {
-    if (!same)
-        return R"({"code":0,"data":{"result":false}})";
     std::string json;
-    json.reserve(96 + record.user.size() + record.location.size() + record.time.size());
-    json += R"({"code":0,"data":{"deviceInfo":)";
-    appendJsonString(&json, record.location);
-    json += R"(,"optTime":)";
-    appendJsonString(&json, record.time);
-    json += R"(,"result":true,"userName":)";
-    appendJsonString(&json, record.user);
+    json.reserve(128 + record.user.size() + record.location.size() + record.time.size());
+    json += '{';
+    appendName(&json, protocol::Code);
+    json += "0,";
+    appendName(&json, protocol::Data);
+    json += '{';
+    // Members in key order, as QJsonDocument writes them.
+    if (same) {
+        appendName(&json, protocol::DeviceInfo);
+        appendJsonString(&json, record.location);
+        json += ',';
+        appendName(&json, protocol::OptTime);
+        appendJsonString(&json, record.time);
+        json += ',';
+    }
+    appendName(&json, protocol::Result);
+    json += same ? "true" : "false";
+    if (same) {
+        json += ',';
+        appendName(&json, protocol::UserName);
+        appendJsonString(&json, record.user);
+    }
     json += "}}";
     return json;
 }
@@ -143,7 +165,7 @@ bool sameDigest(const std::string &posted, const std::string &stored)
     return true;
 }
 
-const char *const RequiredMembers[] = {"hash", "quorvelOrder", "type"};
+const char *const RequiredMembers[] = {protocol::Hash, protocol::Order, protocol::Type};
 
 bool isRequired(const std::string &key)
 {
@@ -176,15 +198,15 @@ VerificationAnswer answerVerification(const std::string &body, EvidenceStore &st
         const auto it = request.members.find(name);
         return it == request.members.end() ? nullptr : &it->second;
     };
-    const std::string *order = member("quorvelOrder");
+    const std::string *order = member(protocol::Order);
     // Checked in this order so that the answer names the first problem.
     for (const char *name : RequiredMembers) {
         if (!member(name))
             return refusal(AnswerCode::MissingMember, std::string("缺少参数：") + name,
                            std::string("missing ") + name, order ? *order : std::string());
     }
-    const std::string &hash = *member("hash");
-    const std::string &type = *member("type");
+    const std::string &hash = *member(protocol::Hash);
+    const std::string &type = *member(protocol::Type);
 
     // One per thread, so that copying a kept record into it reuses the strings' memory.
     thread_local EvidenceRecord record;
@@ -205,25 +227,4 @@ VerificationAnswer answerVerification(const std::string &body, EvidenceStore &st
     // order number alone reveals nothing but that it exists.
     const bool same = sameDigest(hash, record.digest);
     return {foundJson(same, record), *order, same ? "pass" : "fail"};
-}
-
-HttpAnswer notFound()
-{
-    return {404, "text/plain; charset=utf-8", "not found\n", {}, "not found"};
-}
-
-HttpAnswer tooLarge()
-{
-    return {413, "text/plain; charset=utf-8", "request body over 64 KiB\n", {}, "body too large"};
-}
-
-HttpAnswer answerRequest(const std::string &method, const std::string &target, const std::string &body,
-                         EvidenceStore &store)
-{
-    // The query, if any, is not part of the path.
-    if (method != "POST" || target.substr(0, target.find('?')) != VerifyPath)
-        return notFound();
-    VerificationAnswer answer = answerVerification(body, store);
-    return {200, "application/json; charset=utf-8", std::move(answer.json), std::move(answer.order),
-            std::move(answer.outcome)};
 }

@@ -5,9 +5,6 @@
 
 class EvidenceStore;
 
-// The request path the tool posts to.
-extern const char VerifyPath[];
-
 // The "code" of an answer: 0 for an order that was found, one non-zero value for each reason
 // a request is refused, so that a client can tell them apart without reading "des".
 enum class AnswerCode {
@@ -30,21 +27,5 @@ struct VerificationAnswer {
 // Content-Type. The applicant, time and location are told only for a matching digest. Never
 // throws; safe to call from several threads at once.
 VerificationAnswer answerVerification(const std::string &body, EvidenceStore &store);
-
-// What the HTTP layer sends back for one whole request.
-struct HttpAnswer {
-    int status = 200;
-    std::string contentType;
-    std::string body;
-    std::string order;   // for the log line
-    std::string outcome; // for the log line
-};
-
-// Routes one request by method and target. Bodies over the limit never get here: the HTTP layer
-// answers them with tooLarge().
-HttpAnswer answerRequest(const std::string &method, const std::string &target, const std::string &body,
-                         EvidenceStore &store);
-HttpAnswer notFound();
-HttpAnswer tooLarge();
 
 #endif

@@ -105,8 +105,10 @@ namespace
 ServerOptions withCert(ServerOptions options, const QString &certName)
 {
     options.port = 0;
-    options.certPath = testCertPath(certName + QStringLiteral(".pem")).toStdString();
-    options.keyPath = testCertPath(QStringLiteral("server.key")).toStdString();
+    if (options.certPath.empty()) {
+        options.certPath = testCertPath(certName + QStringLiteral(".pem")).toStdString();
+        options.keyPath = testCertPath(QStringLiteral("server.key")).toStdString();
+    }
     return options;
 }
 } // namespace

@@ -51,11 +51,13 @@ void closeAllModals();
 class TestServer
 {
 public:
-    // certName: "server", "wronghost", "selfsigned" or "expired", all with the key "server.key".
+    // certName: "server", "wronghost", "selfsigned" or "expired", all with the key "server.key";
+    // unless options name a certificate and key.
     explicit TestServer(RequestHandler handler, const QString &certName = QStringLiteral("server"),
                         ServerOptions options = {});
     ~TestServer() { stop(); }
     quint16 port() const { return m_server.port(); }
+    HttpsServer &server() { return m_server; }
     QString url() const { return QStringLiteral("https://localhost:%1").arg(port()); }
     void stop()
     {

@@ -1,6 +1,7 @@
 // The reference service: request bodies, answers, the store, order numbers and commands in process;
 // its HTTPS front against slow, hostile or many clients; the process for SIGTERM.
 
+#include "core/protocol.h"
 #include "service/commands.h"
 #include "service/requestbody.h"
 #include "service/store.h"
@@ -104,7 +105,7 @@ struct Client {
 
 std::string post(const std::string &body, const std::string &extra = {})
 {
-    return "POST " + std::string(VerifyPath) + " HTTP/1.1\r\nHost: localhost\r\n" + extra +
+    return "POST " + std::string(protocol::VerifyPath) + " HTTP/1.1\r\nHost: localhost\r\n" + extra +
            "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
@@ -318,7 +319,7 @@ private slots:
         QFETCH(QByteArray, outcome);
         QFETCH(QStringList, request);
         const HttpAnswer got =
-            answerRequest(request[0].toStdString(), VerifyPath + request.value(1).toStdString(),
+            answerRequest(request[0].toStdString(), protocol::VerifyPath + request.value(1).toStdString(),
                           body.toStdString(), *m_store);
         QCOMPARE(QByteArray::fromStdString(got.body), answer);
         QCOMPARE(QByteArray::fromStdString(got.outcome), outcome);
@@ -493,8 +494,8 @@ private slots:
         };
         const std::string big(70 * 1024, 'a');
         const std::string get = "GET / HTTP/1.1\r\n", expect = "Expect: 100-continue\r\n";
-        const std::string chunked =
-            "POST " + std::string(VerifyPath) + " HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n";
+        const std::string chunked = "POST " + std::string(protocol::VerifyPath) +
+                                    " HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n";
         row("closing", post(m_valid, "Connection: close\r\n"), 200, false);
         row("unknown path", get + "Host: x\r\n\r\n", 404, true);
         row("body at the limit", post("{\"p\":\"" + std::string(64 * 1024 - 8, 'a') + "\"}"), 200, true);
@@ -502,6 +503,14 @@ private slots:
         row("chunked, over the limit", chunked + "11800\r\n" + big + "\r\n0\r\n\r\n", 413, false);
         row("over the limit, expecting 100", post(big, expect), 413, false);
         row("expecting 100", post(m_valid, expect), 100, true);
+        // A body framed otherwise than by Content-Length or chunked alone; no Host.
+        for (const char *coding :
+             {"gzip", "xchunked", "chunked, identity", "gzip\r\nTransfer-Encoding: chunked"})
+            row(coding,
+                "POST / HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: " + std::string(coding) + "\r\n\r\n" +
+                    m_valid,
+                400, false);
+        row("no Host", "GET / HTTP/1.1\r\n\r\n", 400, false);
         row("header over 8 KiB", get + "X: " + std::string(8 * 1024, 'a') + "\r\n\r\n", 400, false);
         // Floods: the server refuses early and stops reading, holding little of what was sent.
         row("1 MiB header line", get + "X: " + std::string(1 << 20, 'a'), 400, false);
@@ -520,7 +529,7 @@ private slots:
         QCOMPARE(statusOf(answer), status);
         if (status == 100)
             answer = client.answer();
-        if (request.contains(m_valid.c_str()))
+        if (statusOf(answer) == 200 && request.contains(m_valid.c_str()))
             QVERIFY2(answer.find("\"result\":true") != std::string::npos, answer.c_str());
         QVERIFY2(rssKiB() - before < 8 * 1024, qPrintable(QString::number(rssKiB() - before)));
         QCOMPARE(statusOf(client.exchange(post(m_valid))), kept ? 200 : 0);
@@ -554,9 +563,11 @@ private slots:
     void slowClients()
     {
         // 64 clients stall, half in the TLS greeting, half a byte into a request: a real request is
-        // still answered at once, and the stalled ones are dropped at the deadline in one log line.
+        // still answered at once, and the stalled ones are dropped at their deadlines (the
+        // handshake's is shorter), a log line for each.
         ServerOptions options;
-        options.timeout = 1;
+        options.timeout = 3;
+        options.handshakeTimeout = 1;
         const auto service = serve(options);
         const auto stalled = stall(service->port(), "P");
         QVERIFY(!stalled.empty());
@@ -564,24 +575,29 @@ private slots:
         timer.start();
         QCOMPARE(statusOf(Client(service->port()).exchange(post(m_valid))), 200);
         QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
+        for (std::size_t i = 0; i < stalled.size(); i += 2)
+            QVERIFY(stalled[i]->closed());
+        QVERIFY(timer.elapsed() < 2500);
         for (const auto &client : stalled)
             QVERIFY(client->closed());
-        QVERIFY(timer.elapsed() < 4000);
-        // At most a line a second: the 64 fall within one or two seconds.
+        QVERIFY(timer.elapsed() < 6000);
+        // At most a line a second, not one per connection.
         QTRY_COMPARE_WITH_TIMEOUT(dropped("request deadline passed").first, 64, 3000);
-        QVERIFY(dropped("request deadline passed").second <= 2);
+        QVERIFY(dropped("request deadline passed").second <= 4);
     }
 
     void connectionCap()
     {
-        // Two connections are being answered (held at the gate), one idles after its answer: the idle
-        // one makes room for a new client, and once only answered ones are left, the next is turned
-        // away. A connection that never speaks takes no room: it is not even handed over.
+        // At the cap, the connection that has gone longest without completing a request makes room,
+        // whatever it is doing: one byte into its handshake, idle after an answer (its clock starts
+        // again then), a byte into its header. Once only connections being answered (held at the
+        // gate) are left, the next is turned away. One that never speaks is not even handed over.
         QSemaphore held, released;
         std::atomic<bool> gate{false};
         ServerOptions options;
         options.maxConnections = 3;
-        options.threads = 4;
+        options.threads = 8; // a loop each: a held request holds up its loop
+        options.handshakeTimeout = 10;
         const auto service = serve(options, [&] {
             if (gate) {
                 held.release();
@@ -590,21 +606,56 @@ private slots:
         });
         Client silent(service->port(), false);
         Client idle(service->port());
+        Client oneByte(service->port(), false);
+        QVERIFY(oneByte.send("\x16"));
+        Client header(service->port()); // accepted after oneByte: connections are taken in turn
         QCOMPARE(statusOf(idle.exchange(post(m_valid))), 200);
+        QVERIFY(header.send("P"));
         gate = true;
-        Client a(service->port()), b(service->port());
-        QVERIFY(a.send(post(m_valid)) && b.send(post(m_valid)));
-        QVERIFY(held.tryAcquire(2, 5000));
-        Client newcomer(service->port());
-        QVERIFY(newcomer.send(post(m_valid)));
-        QVERIFY(idle.closed());
-        QVERIFY(held.tryAcquire(1, 5000));
+        std::vector<std::unique_ptr<Client>> answered;
+        for (Client *victim : {&oneByte, &header, &idle}) {
+            answered.push_back(std::make_unique<Client>(service->port()));
+            QVERIFY(answered.back()->send(post(m_valid)));
+            QVERIFY(held.tryAcquire(1, 5000));
+            QVERIFY(victim->closed());
+        }
         QVERIFY(!Client(service->port()).ok);
         released.release(3);
-        for (Client *client : {&a, &b, &newcomer})
+        for (const auto &client : answered)
             QCOMPARE(statusOf(client->answer()), 200);
         QTRY_COMPARE_WITH_TIMEOUT(dropped("connection limit reached").first, 1, 3000);
-        QCOMPARE(dropped("idle, closed to make room").first, 1);
+        QCOMPARE(dropped("closed to make room at the cap").first, 3);
+    }
+
+    void reload()
+    {
+        // New handshakes get the new pair while a connection in hand goes on; a pair that does not
+        // load is refused, and the one in use stays.
+        const QString cert = m_dir.filePath(QStringLiteral("reload.pem"));
+        const QString key = m_dir.filePath(QStringLiteral("reload.key"));
+        QVERIFY(QFile::copy(testCertPath(QStringLiteral("server.pem")), cert));
+        QVERIFY(QFile::copy(testCertPath(QStringLiteral("server.key")), key));
+        ServerOptions options;
+        options.certPath = cert.toStdString();
+        options.keyPath = key.toStdString();
+        const auto service = serve(options);
+        const auto subject = [](const Client &client) {
+            char name[256] = {};
+            X509_NAME_oneline(X509_get_subject_name(SSL_get0_peer_certificate(client.ssl)), name,
+                              sizeof name);
+            return QByteArray(name);
+        };
+        Client before(service->port());
+        QVERIFY(QFile::remove(cert) && QFile::copy(testCertPath(QStringLiteral("wronghost.pem")), cert));
+        std::string error;
+        QVERIFY2(service->server().reload(&error), error.c_str());
+        QCOMPARE(subject(Client(service->port())), QByteArray("/CN=wrong.invalid"));
+        QCOMPARE(statusOf(before.exchange(post(m_valid))), 200);
+        QCOMPARE(subject(before), QByteArray("/CN=localhost"));
+        QVERIFY(!writeTestFile(m_dir.path(), QStringLiteral("reload.key"), "not a key").isEmpty());
+        QVERIFY(!service->server().reload(&error));
+        QVERIFY2(error.find("reload.key") != std::string::npos, error.c_str());
+        QCOMPARE(subject(Client(service->port())), QByteArray("/CN=wrong.invalid"));
     }
 
     void processStopsOnSignal()
@@ -612,15 +663,32 @@ private slots:
         ServiceProcess service(m_dir.path());
         QVERIFY(service.start());
         // Slow clients everywhere: in the greeting, in the body.
-        const auto stalled = stall(service.port(), "POST / HTTP/1.1\r\nContent-Length: 100\r\n\r\n{");
+        const auto stalled =
+            stall(service.port(), "POST / HTTP/1.1\r\nHost: x\r\nContent-Length: 100\r\n\r\n{");
         QVERIFY(!stalled.empty());
-        QCOMPARE(statusOf(Client(service.port()).exchange("GET /x HTTP/1.1\r\n\r\n")), 404);
+        // SIGHUP reloads and does not end it.
+        QCOMPARE(::kill(static_cast<pid_t>(service.process().processId()), SIGHUP), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(service.log().contains(" SIGHUP: certificate and key reloaded\n"), 3000);
+        QCOMPARE(statusOf(Client(service.port()).exchange("GET /x HTTP/1.1\r\nHost: x\r\n\r\n")), 404);
+        // Requests pipelined, then the stop: what is read whole is answered, and the log counts
+        // exactly the answers the client gets.
+        auto pipelining = std::make_unique<Client>(service.port());
+        std::string requests;
+        for (int i = 0; i < 500; ++i)
+            requests += post(m_valid);
+        QVERIFY(pipelining->send(requests));
+        QCOMPARE(statusOf(pipelining->answer()), 200);
         QCOMPARE(::kill(static_cast<pid_t>(service.process().processId()), SIGTERM), 0);
-        // Nothing was being answered: every connection closes at once, without waiting out the grace.
+        int answered = 1;
+        while (statusOf(pipelining->answer()) == 200)
+            ++answered;
+        pipelining.reset();
+        // Nothing else was being answered: every connection closes at once, without waiting out the grace.
         QVERIFY(service.process().waitForFinished(1500));
         QCOMPARE(service.process().exitCode(), 0); // not 15: the signal is handled
         const QByteArray log = service.log();
         QVERIFY2(log.contains(" GET /x -> 404 not found\n"), log.constData());
+        QCOMPARE(int(log.count(" -> 200 unknown order\n")), answered);
         QVERIFY2(log.contains(" stopping on SIGTERM\n") && log.endsWith(" stopped\n"), log.constData());
     }
 
