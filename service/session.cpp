@@ -228,7 +228,11 @@ bool Session::refuseBadFraming()
 
 void Session::onHeader(beast::error_code ec, std::size_t received)
 {
-    quickAck();
+    // A client that wrote the header apart waits for its ACK before it sends the body. Once the body
+    // is in hand the answer carries the ACK: one system call fewer per request.
+    const auto length = ec ? boost::optional<std::uint64_t>() : m_parser->content_length();
+    if (!length || m_buffer.size() < *length)
+        quickAck();
     if (!ec && stopped())
         return;
     if (ec) {
@@ -258,7 +262,6 @@ void Session::readBody()
 
 void Session::onBody(beast::error_code ec, std::size_t received)
 {
-    quickAck();
     if (ec) {
         readFailed(ec, received);
         return;
