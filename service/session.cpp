@@ -16,7 +16,7 @@ namespace
 // it gets the answer rather than a reset.
 constexpr auto LingerTime = std::chrono::seconds(2);
 // When the server stops, a connection lingers only this long: the process must end within its grace.
-constexpr auto StopLingerTime = std::chrono::seconds(1);
+constexpr auto StopLingerTime = std::chrono::milliseconds(500);
 constexpr std::size_t LingerLimit = 1024 * 1024;
 constexpr auto TlsShutdownTime = std::chrono::seconds(1);
 
