@@ -524,9 +524,8 @@ private slots:
 
     void slowClients()
     {
-        // 64 clients stall, half in the TLS greeting, half a byte into a request: a real request is
-        // still answered at once, and the stalled ones are dropped at their deadlines (the
-        // handshake's is shorter), a log line for each.
+        // A real request is answered at once past 64 stalled clients, which are dropped at their
+        // deadlines (the handshake's is shorter).
         ServerOptions options;
         options.timeout = 3;
         options.handshakeTimeout = 1;
@@ -550,10 +549,9 @@ private slots:
 
     void connectionCap()
     {
-        // At the cap, the connection that has gone longest without completing a request makes room,
-        // whatever it is doing: one byte into its handshake, idle after an answer (its clock starts
-        // again then), a byte into its header. Once only connections being answered (held at the
-        // gate) are left, the next is turned away. One that never speaks is not even handed over.
+        // At the cap, the connection longest without completing a request makes room, whatever it
+        // does; once only those held at the gate are left, the next is turned away. One that never
+        // speaks is not even handed over.
         QSemaphore held, released;
         std::atomic<bool> gate{false};
         ServerOptions options;
