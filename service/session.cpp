@@ -9,6 +9,8 @@
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 
+#include <charconv>
+
 namespace
 {
 
@@ -230,8 +232,11 @@ void Session::onHeader(beast::error_code ec, std::size_t received)
 {
     // A client that wrote the header apart waits for its ACK before it sends the body. Once the body
     // is in hand the answer carries the ACK: one system call fewer per request.
-    const auto length = ec ? boost::optional<std::uint64_t>() : m_parser->content_length();
-    if (!length || m_buffer.size() < *length)
+    std::uint64_t length = 0;
+    const auto field = ec ? beast::string_view() : m_parser->get()[http::field::content_length];
+    const bool known = !field.empty() &&
+                       std::from_chars(field.data(), field.data() + field.size(), length).ec == std::errc();
+    if (!known || m_buffer.size() < length)
         quickAck();
     if (!ec && stopped())
         return;
