@@ -138,7 +138,8 @@ private:
     beast::flat_buffer m_buffer{BufferLimit};
     std::optional<http::request_parser<http::string_body>> m_parser;
     std::optional<http::response<http::empty_body>> m_continue;
-    std::optional<http::response<http::string_body>> m_response;
+    std::string m_out; // the answer being written, head and body
+    bool m_keepAlive = false;
     std::array<char, 16 * 1024> m_drain;
     std::size_t m_drained = 0;
     std::string m_line;    // the log line of the answer being written, without its outcome
