@@ -465,6 +465,10 @@ private slots:
         const std::string chunked = "POST " + std::string(protocol::VerifyPath) +
                                     " HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n";
         row("closing", post(m_valid, "Connection: close\r\n"), 200, false);
+        row("HTTP/1.0, kept alive",
+            "POST " + std::string(protocol::VerifyPath) + " HTTP/1.0\r\nConnection: keep-alive\r\n" +
+                "Content-Length: " + std::to_string(m_valid.size()) + "\r\n\r\n" + m_valid,
+            200, true);
         row("unknown path", get + "Host: x\r\n\r\n", 404, true);
         row("body at the limit", post("{\"p\":\"" + std::string(64 * 1024 - 8, 'a') + "\"}"), 200, true);
         row("body over the limit", post(big), 413, false);
@@ -499,6 +503,10 @@ private slots:
             answer = client.answer();
         if (statusOf(answer) == 200 && request.contains(m_valid.c_str()))
             QVERIFY2(answer.find("\"result\":true") != std::string::npos, answer.c_str());
+        // The head says what the server does with the connection.
+        const bool http10 = request.contains(" HTTP/1.0\r\n");
+        QCOMPARE(answer.find(http10 ? "Connection: keep-alive" : "Connection: close") != std::string::npos,
+                 http10 ? kept : !kept);
         QVERIFY2(rssKiB() - before < 8 * 1024, qPrintable(QString::number(rssKiB() - before)));
         QCOMPARE(statusOf(client.exchange(post(m_valid))), kept ? 200 : 0);
     }
