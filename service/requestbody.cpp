@@ -1,5 +1,36 @@
 #include "service/requestbody.h"
 
+std::size_t utf8SequenceLength(const std::string &text, std::size_t pos)
+{
+    const unsigned char lead = static_cast<unsigned char>(text[pos]);
+    std::size_t length;
+    unsigned code;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        code = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        code = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        code = lead & 0x07;
+    } else {
+        return 0;
+    }
+    if (text.size() - pos < length)
+        return 0;
+    for (std::size_t i = 1; i < length; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[pos + i]);
+        if ((c & 0xC0) != 0x80)
+            return 0;
+        code = (code << 6) | (c & 0x3F);
+    }
+    if ((length == 3 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF))) ||
+        (length == 4 && (code < 0x10000 || code > 0x10FFFF)))
+        return 0;
+    return length;
+}
+
 namespace
 {
 
@@ -152,35 +183,10 @@ private:
         return true;
     }
 
-    // One well-formed UTF-8 sequence of two to four bytes: no overlong forms, no surrogates,
-    // nothing past U+10FFFF.
     bool copyUtf8Sequence(std::string *out)
     {
-        const unsigned char lead = static_cast<unsigned char>(m_text[m_pos]);
-        std::size_t length;
-        unsigned code;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-            code = lead & 0x1F;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            code = lead & 0x0F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            code = lead & 0x07;
-        } else {
-            return false;
-        }
-        if (m_text.size() - m_pos < length)
-            return false;
-        for (std::size_t i = 1; i < length; ++i) {
-            const unsigned char c = static_cast<unsigned char>(m_text[m_pos + i]);
-            if ((c & 0xC0) != 0x80)
-                return false;
-            code = (code << 6) | (c & 0x3F);
-        }
-        if ((length == 3 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF))) ||
-            (length == 4 && (code < 0x10000 || code > 0x10FFFF)))
+        const std::size_t length = utf8SequenceLength(m_text, m_pos);
+        if (length == 0)
             return false;
         out->append(m_text, m_pos, length);
         m_pos += length;

@@ -21,4 +21,8 @@ struct FlatObject {
 
 FlatObject parseFlatObject(const std::string &body);
 
+// The length of the well-formed UTF-8 sequence of two to four bytes at text[pos] (no overlong
+// form, no surrogate, nothing past U+10FFFF), or 0 when there is none; pos < text.size().
+std::size_t utf8SequenceLength(const std::string &text, std::size_t pos);
+
 #endif

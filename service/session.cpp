@@ -310,7 +310,8 @@ void Session::respond(HttpAnswer answer, bool keepAlive, bool linger)
     m_out += version == 10 ? "HTTP/1.0 " : "HTTP/1.1 ";
     m_out += std::to_string(answer.status);
     m_out += ' ';
-    m_out.append(http::obsolete_reason(status).data(), http::obsolete_reason(status).size());
+    const beast::string_view reason = http::obsolete_reason(status);
+    m_out.append(reason.data(), reason.size());
     m_out += "\r\nContent-Type: ";
     m_out += answer.contentType;
     m_out += "\r\nContent-Length: ";

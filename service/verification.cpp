@@ -39,35 +39,17 @@ VerificationAnswer refusal(AnswerCode code, const std::string &des, std::string 
 // out-of-range sequence, and no byte-order mark in front, which QString::fromUtf8 drops.
 bool plainUtf8(const std::string &text)
 {
-    const auto *p = reinterpret_cast<const unsigned char *>(text.data());
-    const auto *const end = p + text.size();
-    if (text.size() >= 3 && p[0] == 0xef && p[1] == 0xbb && p[2] == 0xbf)
+    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0)
         return false;
-    while (p < end) {
-        const unsigned c = *p++;
-        if (c < 0x80)
+    for (std::size_t pos = 0; pos < text.size();) {
+        if (static_cast<unsigned char>(text[pos]) < 0x80) {
+            ++pos;
             continue;
-        int trail;
-        unsigned min;
-        unsigned value;
-        if (c >= 0xc2 && c <= 0xdf) {
-            trail = 1, min = 0x80, value = c & 0x1f;
-        } else if (c >= 0xe0 && c <= 0xef) {
-            trail = 2, min = 0x800, value = c & 0x0f;
-        } else if (c >= 0xf0 && c <= 0xf4) {
-            trail = 3, min = 0x10000, value = c & 0x07;
-        } else {
-            return false;
         }
-        if (end - p < trail)
+        const std::size_t length = utf8SequenceLength(text, pos);
+        if (length == 0)
             return false;
-        for (int i = 0; i < trail; ++i, ++p) {
-            if ((*p & 0xc0) != 0x80)
-                return false;
-            value = value << 6 | (*p & 0x3f);
-        }
-        if (value < min || value > 0x10ffff || (value >= 0xd800 && value <= 0xdfff))
-            return false;
+        pos += length;
     }
     return true;
 }
