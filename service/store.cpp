@@ -9,6 +9,8 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -142,19 +144,27 @@ std::string newOrderNumber()
 }
 
 EvidenceStore::EvidenceStore(std::string path, sqlite3 *db)
-    : m_path(std::move(path)), m_db(db), m_headerFd(::open(m_path.c_str(), O_RDONLY | O_CLOEXEC))
+    : m_path(std::move(path)), m_db(db), m_watchFd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC))
 {
-    struct stat st;
-    if (m_headerFd >= 0 && ::fstat(m_headerFd, &st) == 0) {
-        m_device = st.st_dev;
-        m_inode = st.st_ino;
+    // The folder's entries for a file moved over the path, created or removed; the file's own
+    // writes are watched from the file on (see follow()).
+    const std::size_t slash = m_path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : m_path.substr(0, slash);
+    if (m_watchFd >= 0 && ::inotify_add_watch(m_watchFd, folder.c_str(),
+                                              IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
+                                                  IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR) < 0) {
+        ::close(m_watchFd);
+        m_watchFd = -1;
     }
+    follow();
 }
 
 EvidenceStore::~EvidenceStore()
 {
     if (m_headerFd >= 0)
         ::close(m_headerFd);
+    if (m_watchFd >= 0)
+        ::close(m_watchFd);
     for (const Pooled &lookup : m_lookups)
         closeLookup(lookup.stmt);
     sqlite3_close(m_db);
@@ -317,70 +327,76 @@ void EvidenceStore::giveBack(sqlite3_stmt *lookup, unsigned file)
     m_lookups.push_back({lookup, file});
 }
 
-// An operator may move a new database over the path (mv new.db db): one stat per lookup sees it,
-// and the header and the lookups move to the new file. While the path names no file, the last one
-// is read.
-void EvidenceStore::followPath()
+// Under the unique lock: the file the path names now, and whether its records may be kept. An
+// operator may move a new database over the path (mv new.db db): the header and the lookups move to
+// the new file. While the path names no file, the last one is read.
+void EvidenceStore::follow()
 {
     struct stat st;
-    if (::stat(m_path.c_str(), &st) != 0)
-        return;
-    {
-        std::shared_lock<std::shared_mutex> lock(m_fileMutex);
-        if (st.st_dev == m_device && st.st_ino == m_inode)
-            return;
-    }
-    const int fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0 || ::fstat(fd, &st) != 0) {
-        if (fd >= 0)
+    if (::stat(m_path.c_str(), &st) == 0 &&
+        (st.st_dev != m_device || st.st_ino != m_inode || m_headerFd < 0)) {
+        const int fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd >= 0 && ::fstat(fd, &st) == 0) {
+            if (m_headerFd >= 0)
+                ::close(m_headerFd);
+            m_headerFd = fd;
+            m_device = st.st_dev;
+            m_inode = st.st_ino;
+            ++m_file;
+            // The old file's watch ends by itself once it is gone; while it stays, its writes only
+            // cost a look more.
+            if (m_watchFd >= 0 && ::inotify_add_watch(m_watchFd, m_path.c_str(), IN_MODIFY) < 0) {
+                ::close(m_watchFd);
+                m_watchFd = -1;
+            }
+        } else if (fd >= 0) {
             ::close(fd);
-        return;
+        }
     }
-    std::unique_lock<std::shared_mutex> lock(m_fileMutex);
-    if (st.st_dev == m_device && st.st_ino == m_inode) { // another lookup was first
-        ::close(fd);
-        return;
-    }
-    if (m_headerFd >= 0)
-        ::close(m_headerFd);
-    m_headerFd = fd;
-    m_device = st.st_dev;
-    m_inode = st.st_ino;
-    ++m_file;
+    // In WAL mode (bytes 18 and 19 of the header are 2) commits go to the -wal file, which is not
+    // watched: records are then read from the database every time.
+    unsigned char header[20];
+    m_keepable = m_watchFd >= 0 && m_headerFd >= 0 &&
+                 ::pread(m_headerFd, header, sizeof header, 0) == static_cast<ssize_t>(sizeof header) &&
+                 header[18] == 1 && header[19] == 1;
 }
 
-// Every commit in rollback-journal mode increments the counter at bytes 24-27 of the database's
-// header. While it stands still, nothing has changed, and a record read before is still the record:
-// one read of four bytes instead of a lock, three stats, a read and an unlock per lookup. False when
-// the counter cannot be relied on, as in WAL mode (bytes 18 and 19 are 2), where commits leave it.
-bool EvidenceStore::readChangeCounter(std::uint32_t *counter, unsigned *file)
+// A commit writes the database file, and a file moved over the path changes the folder: either shows
+// as an event on the watch, queued before the writer's call returns. While no event waits, nothing
+// has changed since the state was last taken, and a record read since is still the record: one
+// ioctl per lookup instead of a stat and a read. Events are only taken off the queue under the
+// unique lock, together with the move to a new state, so that no lookup sees the queue empty
+// while the state is still the old one.
+EvidenceStore::State EvidenceStore::state()
 {
-    unsigned char header[28];
-    std::shared_lock<std::shared_mutex> lock(m_fileMutex);
-    *file = m_file;
-    if (m_headerFd < 0 ||
-        ::pread(m_headerFd, header, sizeof header, 0) != static_cast<ssize_t>(sizeof header))
-        return false;
-    if (header[18] != 1 || header[19] != 1)
-        return false;
-    *counter = std::uint32_t(header[24]) << 24 | std::uint32_t(header[25]) << 16 |
-               std::uint32_t(header[26]) << 8 | std::uint32_t(header[27]);
-    return true;
+    {
+        std::shared_lock<std::shared_mutex> lock(m_fileMutex);
+        int waiting = 0;
+        if (m_watchFd >= 0 && ::ioctl(m_watchFd, FIONREAD, &waiting) == 0 && waiting == 0)
+            return {m_generation, m_file, m_keepable};
+    }
+    std::unique_lock<std::shared_mutex> lock(m_fileMutex);
+    if (m_watchFd >= 0) {
+        alignas(inotify_event) char events[4096];
+        while (::read(m_watchFd, events, sizeof events) > 0) {
+        }
+    }
+    ++m_generation;
+    follow();
+    return {m_generation, m_file, m_keepable};
 }
 
 EvidenceStore::Lookup EvidenceStore::find(const std::string &order, EvidenceRecord *record,
                                           std::string *error)
 {
-    // Read before the lookup, so that a record kept under a counter was read at that state or later;
-    // it is used only while the counter still shows that state.
-    std::uint32_t counter = 0;
-    unsigned file = 0;
-    followPath();
-    const bool keepable = readChangeCounter(&counter, &file);
-    if (keepable) {
+    // Taken before the lookup, so that a record kept under a state was read in that state or later;
+    // it is used only while the state lasts.
+    const State now = state();
+    const unsigned file = now.file;
+    if (now.keepable) {
         std::shared_lock<std::shared_mutex> lock(m_foundMutex);
         const auto it = m_found.find(order);
-        if (m_foundCounter == counter && m_foundFile == file && it != m_found.end()) {
+        if (m_foundGeneration == now.generation && it != m_found.end()) {
             *record = it->second;
             return Lookup::Found;
         }
@@ -404,12 +420,11 @@ EvidenceStore::Lookup EvidenceStore::find(const std::string &order, EvidenceReco
     giveBack(stmt, file);
     // Only records found are kept: an unknown order is asked of the database each time, so that a
     // record preserved a moment ago is found however the counter was read.
-    if (result == Lookup::Found && keepable) {
+    if (result == Lookup::Found && now.keepable) {
         std::unique_lock<std::shared_mutex> lock(m_foundMutex);
-        if (m_foundCounter != counter || m_foundFile != file || m_found.size() >= FoundLimit) {
+        if (m_foundGeneration != now.generation || m_found.size() >= FoundLimit) {
             m_found.clear();
-            m_foundCounter = counter;
-            m_foundFile = file;
+            m_foundGeneration = now.generation;
         }
         m_found.emplace(order, *record);
     }

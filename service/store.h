@@ -26,8 +26,10 @@ struct EvidenceRecord {
 // The evidence database (SQLite, rollback journal, so that a reader leaves no files behind).
 // find() may be called from many threads at once: each call borrows a connection of its own, with
 // its lookup prepared, from a small pool, so readers never wait for each other; the other calls are
-// for a single thread. Records found are kept in memory for as long as the database has not changed.
-// find() follows the path: a database moved over it is read from the next lookup on.
+// for a single thread. Records found are kept in memory for as long as an inotify watch shows the
+// database and its folder unchanged (without a watch, as when the user has used up inotify
+// instances, each lookup reads the database). find() follows the path: a database moved over it
+// is read from the next lookup on.
 // Connections are opened read-write wherever the file allows, even only to read: a reader can then
 // roll back the journal a crashed writer left, and remove the WAL files it opened.
 class EvidenceStore
@@ -59,21 +61,28 @@ private:
     EvidenceStore(std::string path, sqlite3 *db);
     sqlite3_stmt *borrowLookup(unsigned file, std::string *error);
     void giveBack(sqlite3_stmt *lookup, unsigned file);
-    bool readChangeCounter(std::uint32_t *counter, unsigned *file);
-    void followPath();
+    struct State {
+        unsigned generation; // changes whenever the file or the path may have changed
+        unsigned file;       // the m_file lookups are to be made on
+        bool keepable;       // whether records found may be kept for the generation
+    };
+    State state();
+    void follow();
 
     std::string m_path;
     sqlite3 *m_db = nullptr; // the connection for insert() and list(), on the file first opened
     std::mutex m_poolMutex;
     std::vector<Pooled> m_lookups; // each on a connection of its own
-    std::shared_mutex m_fileMutex; // guards the four below
-    int m_headerFd = -1;           // the database file, for its change counter
+    std::shared_mutex m_fileMutex; // guards the members down to m_keepable, and reading m_watchFd
+    int m_watchFd = -1;            // inotify on the file and its folder; -1: no watch, nothing kept
+    int m_headerFd = -1;           // the database file, for its journal mode
     dev_t m_device = 0;            // and its identity, to see it replaced
     ino_t m_inode = 0;
     unsigned m_file = 0; // counts the files the path has named
+    unsigned m_generation = 0;
+    bool m_keepable = false;
     std::shared_mutex m_foundMutex;
-    std::uint32_t m_foundCounter = 0; // the change counter the records below were read at or after
-    unsigned m_foundFile = 0;         // in this file
+    unsigned m_foundGeneration = 0; // the state the records below were read in or after
     std::unordered_map<std::string, EvidenceRecord> m_found;
 };
 
