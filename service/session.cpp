@@ -256,7 +256,17 @@ void Session::onHeader(beast::error_code ec, std::size_t received)
                           });
         return;
     }
-    readBody();
+    // Mostly the body came with the header: parsed from the buffer, it saves an asynchronous read
+    // that would find it there.
+    beast::error_code bodyError;
+    while (!bodyError && !m_parser->is_done() && m_buffer.size() > 0)
+        m_buffer.consume(m_parser->put(m_buffer.data(), bodyError));
+    if (bodyError == http::error::need_more)
+        bodyError = {};
+    if (bodyError || m_parser->is_done())
+        onBody(bodyError, 0);
+    else
+        readBody();
 }
 
 void Session::readBody()
