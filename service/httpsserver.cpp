@@ -34,6 +34,7 @@ namespace
 // How long requests in hand may take to finish once the server is told to stop.
 constexpr auto StopGrace = std::chrono::seconds(2);
 constexpr auto AcceptRetry = std::chrono::milliseconds(50);
+constexpr auto SweepInterval = std::chrono::milliseconds(100);
 
 } // namespace
 
@@ -55,6 +56,7 @@ struct HttpsServer::Core : SessionHost {
     net::io_context ioc{1};
     tcp::acceptor acceptor{ioc};
     net::steady_timer flushTimer{ioc};
+    net::steady_timer sweepTimer{ioc};
     net::steady_timer stopTimer{ioc};
     std::optional<net::signal_set> signals;
     HttpsServer *owner = nullptr;
@@ -64,6 +66,7 @@ struct HttpsServer::Core : SessionHost {
     void accept();
     void admit(tcp::socket socket);
     void flushLater();
+    void sweepLater();
     void stopNow();
     void awaitSignal();
     std::shared_ptr<ssl::context> loadTls(std::string *error) const;
@@ -167,6 +170,30 @@ void HttpsServer::Core::flushLater()
         drops.flush();
         if (!ec && !stopping)
             flushLater();
+    });
+}
+
+// Requests and answers past their deadline are closed from here, a tenth of a second late at most:
+// a timer per read and write costs a tenth of a request's time.
+void HttpsServer::Core::sweepLater()
+{
+    sweepTimer.expires_after(SweepInterval);
+    sweepTimer.async_wait([this](beast::error_code ec) {
+        if (ec)
+            return;
+        const long long now = std::chrono::steady_clock::now().time_since_epoch().count();
+        std::vector<std::shared_ptr<Session>> due; // released outside the lock their end takes
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            for (const auto &weak : sessions) {
+                auto s = weak.lock();
+                if (s && s->due(now))
+                    due.push_back(std::move(s));
+            }
+        }
+        for (const auto &s : due)
+            s->expire();
+        sweepLater();
     });
 }
 
@@ -314,6 +341,7 @@ void HttpsServer::run(RequestHandler handler)
             core.accept();
     });
     core.flushLater();
+    core.sweepLater();
     std::vector<std::thread> threads;
     std::vector<net::executor_work_guard<net::io_context::executor_type>> idle;
     for (int i = 0; i < core.options.threads; ++i) {

@@ -83,6 +83,23 @@ bool Session::evict()
     return true;
 }
 
+void Session::expire()
+{
+    net::post(m_stream.get_executor(), [self = shared_from_this()] {
+        // Unless the connection moved on to a new deadline meanwhile.
+        if (!self->due(nowTicks()))
+            return;
+        self->clearDeadline();
+        self->m_expired = true;
+        beast::get_lowest_layer(self->m_stream).close();
+    });
+}
+
+void Session::setDeadline()
+{
+    m_deadline = (std::chrono::steady_clock::now() + deadline()).time_since_epoch().count();
+}
+
 void Session::setEvictable(bool evictable)
 {
     if (!evictable)
@@ -115,7 +132,8 @@ void Session::onHandshake(beast::error_code ec)
             m_core.drops.count(ec == beast::error::timeout ? DropCause::Deadline : DropCause::Handshake);
         return;
     }
-    beast::get_lowest_layer(m_stream).expires_after(deadline());
+    beast::get_lowest_layer(m_stream).expires_never();
+    setDeadline();
     readHeader();
 }
 
@@ -131,7 +149,7 @@ void Session::nextRequest()
             lingerThenClose();
         return;
     }
-    beast::get_lowest_layer(m_stream).expires_after(deadline());
+    setDeadline();
     readHeader();
 }
 
@@ -172,7 +190,7 @@ bool Session::readFailed(const beast::error_code &ec, std::size_t received)
 {
     if (stopped())
         return false;
-    if (ec == beast::error::timeout) {
+    if (m_expired) {
         // Silence after an answer is a kept-alive connection idling out: not an attack.
         if (m_requests == 0 || m_parser->got_some() || m_buffer.size() > 0)
             m_core.drops.count(DropCause::Deadline);
@@ -336,7 +354,7 @@ void Session::respond(HttpAnswer answer, bool keepAlive, bool linger)
     m_linger = linger;
     ++m_requests;
     // A client that does not read its answer is bounded like one that does not send.
-    beast::get_lowest_layer(m_stream).expires_after(deadline());
+    setDeadline();
     net::async_write(m_stream, net::buffer(m_out),
                      beast::bind_front_handler(&Session::onWrite, shared_from_this()));
 }
@@ -344,13 +362,15 @@ void Session::respond(HttpAnswer answer, bool keepAlive, bool linger)
 void Session::onWrite(beast::error_code ec, std::size_t)
 {
     if (ec) {
-        logLine(m_line + " answer not sent (" + m_outcome + "): " + ec.message());
+        logLine(m_line + " answer not sent (" + m_outcome +
+                "): " + (m_expired ? std::string("the client did not take it in time") : ec.message()));
         return;
     }
     logLine(m_line + " -> " + m_outcome);
     if (m_linger || (m_core.stopping && !m_keepAlive)) {
         lingerThenClose();
     } else if (!m_keepAlive) {
+        clearDeadline();
         beast::get_lowest_layer(m_stream).expires_after(TlsShutdownTime);
         m_stream.async_shutdown([self = shared_from_this()](beast::error_code) {
             beast::get_lowest_layer(self->m_stream).close();
@@ -362,6 +382,7 @@ void Session::onWrite(beast::error_code ec, std::size_t)
 
 void Session::lingerThenClose()
 {
+    clearDeadline();
     auto &tcpStream = beast::get_lowest_layer(m_stream);
     beast::error_code ignored;
     tcpStream.socket().shutdown(tcp::socket::shutdown_send, ignored);

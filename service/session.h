@@ -71,8 +71,23 @@ public:
     // when another caller already claimed it.
     bool evict();
 
+    // Whether the request being read or the answer being written is past its deadline (steady
+    // clock ticks), and closing it for that; both from any thread.
+    bool due(long long now) const
+    {
+        const long long deadline = m_deadline;
+        return deadline != 0 && now >= deadline;
+    }
+    void expire();
+
 private:
     std::chrono::seconds deadline() const { return std::chrono::seconds(m_core.options.timeout); }
+
+    // The request or answer deadline from now on: the listener's sweep keeps it (see due()), as a
+    // stream timer would for every read and write. The handshake and the lingering close, once per
+    // connection, keep the stream's timer.
+    void setDeadline();
+    void clearDeadline() { m_deadline = 0; }
 
     // A new phase: a whole request in hand (not evictable), or waiting for the next one.
     void setEvictable(bool evictable);
@@ -146,8 +161,10 @@ private:
     std::string m_outcome; // "200 pass"
     unsigned long m_requests = 0;
     bool m_linger = false;
-    bool m_closed = false;    // closed by the server: what follows is no client's doing
-    bool m_answering = false; // a whole request is in hand: a stop lets it finish
+    bool m_expired = false;               // closed by the sweep: the deadline passed
+    std::atomic<long long> m_deadline{0}; // steady clock ticks; 0: none
+    bool m_closed = false;                // closed by the server: what follows is no client's doing
+    bool m_answering = false;             // a whole request is in hand: a stop lets it finish
     // A count of phases, shifted left, and whether the connection is evictable in this one (bit 0):
     // an eviction claims the phase it saw, and acts only if the connection is still in it.
     std::atomic<unsigned long> m_phase{1};
