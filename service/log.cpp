@@ -110,7 +110,7 @@ const char *causeText(DropCause cause)
 
 } // namespace
 
-void logLine(const std::string &line)
+void logLine(std::string line)
 {
     LogQueue &q = queue();
     std::lock_guard<std::mutex> lock(q.mutex);
@@ -132,8 +132,8 @@ void logLine(const std::string &line)
         return;
     }
     const bool wasHalfFull = q.halfFull();
-    q.lines.push_back(line);
     q.bytes += line.size();
+    q.lines.push_back(std::move(line));
     // The writer needs waking only for the first line it waits for, and to cut its gathering short
     // before the queue fills; a wake for every line would cost a system call per request.
     if (q.lines.size() == 1 || (q.halfFull() && !wasHalfFull))
@@ -157,6 +157,13 @@ bool flushLog(std::chrono::milliseconds deadline)
 
 std::string timestamp()
 {
+    std::string out;
+    appendTimestamp(&out);
+    return out;
+}
+
+void appendTimestamp(std::string *out)
+{
     const auto now = std::chrono::system_clock::now();
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
     const auto millis =
@@ -164,35 +171,46 @@ std::string timestamp()
     // The date and time of day change once a second; formatting them (and the time zone lookup
     // behind localtime_r) every line costs more than the rest of the line.
     thread_local std::time_t formattedSecond = -1;
-    thread_local char formatted[32];
+    thread_local char formatted[24];
+    thread_local std::size_t formattedSize = 0;
     if (seconds != formattedSecond) {
         std::tm local{};
         localtime_r(&seconds, &local);
-        std::strftime(formatted, sizeof formatted, "%Y-%m-%d %H:%M:%S", &local);
+        formattedSize = std::strftime(formatted, sizeof formatted, "%Y-%m-%d %H:%M:%S", &local);
         formattedSecond = seconds;
     }
-    char buffer[48];
-    std::snprintf(buffer, sizeof buffer, "%s.%03d", formatted, static_cast<int>(millis));
-    return buffer;
+    const char fraction[] = {'.', char('0' + millis / 100), char('0' + millis / 10 % 10),
+                             char('0' + millis % 10)};
+    out->append(formatted, formattedSize);
+    out->append(fraction, sizeof fraction);
 }
 
 std::string printable(const std::string &text, std::size_t max)
 {
     std::string out;
+    appendPrintable(&out, text, max);
+    return out;
+}
+
+void appendPrintable(std::string *out, std::string_view text, std::size_t max)
+{
+    static const char Hex[] = "0123456789abcdef";
+    std::size_t written = 0; // of this text, escapes counted whole
     for (const char c : text) {
-        if (out.size() >= max) {
-            out += "...";
-            break;
+        if (written >= max) {
+            out->append("...");
+            return;
         }
         if (c >= 0x20 && c < 0x7f && c != '\\') {
-            out += c;
+            out->push_back(c);
+            ++written;
         } else {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02x", static_cast<unsigned char>(c));
-            out += escaped;
+            const auto byte = static_cast<unsigned char>(c);
+            const char escaped[] = {'\\', 'x', Hex[byte >> 4], Hex[byte & 0xF]};
+            out->append(escaped, sizeof escaped);
+            written += sizeof escaped;
         }
     }
-    return out;
 }
 
 void DropLog::count(DropCause cause)

@@ -6,11 +6,12 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <string_view>
 
 // Queues one line for standard error, written whole by a thread of its own, so that a log reader
 // that is slow, stopped or gone never holds up the caller. When the queue is full the line is
 // dropped, and a later line says how many were.
-void logLine(const std::string &line);
+void logLine(std::string line);
 
 // Where log lines go instead of stderr, at once on the caller's thread; an empty function restores
 // stderr. For tests.
@@ -22,9 +23,11 @@ bool flushLog(std::chrono::milliseconds deadline);
 
 // Local time with milliseconds: "2026-12-06 12:34:56.789".
 std::string timestamp();
+void appendTimestamp(std::string *out);
 
 // Client-controlled text for the log: printable ASCII only, at most max characters then "...".
 std::string printable(const std::string &text, std::size_t max);
+void appendPrintable(std::string *out, std::string_view text, std::size_t max);
 
 // Why the server dropped a connection without an answer (or with a refusal before closing).
 enum class DropCause {

@@ -318,16 +318,32 @@ void Session::refuse(HttpAnswer answer)
 void Session::respond(HttpAnswer answer, bool keepAlive, bool linger)
 {
     const auto &req = m_parser->get();
-    const std::string method(req.method_string());
-    const std::string target(req.target());
-    std::string line = timestamp() + ' ' + m_peer + ' ' + (method.empty() ? "-" : printable(method, 16)) +
-                       ' ' + (target.empty() ? "-" : printable(target.substr(0, target.find('?')), 100));
-    if (!answer.order.empty())
-        line += " order=" + printable(answer.order, 40);
-    m_line = std::move(line);
+    const beast::string_view method = req.method_string();
+    const beast::string_view target = req.target();
+    // Built in place: a line per request is worth no temporaries.
+    m_line.clear();
+    appendTimestamp(&m_line);
+    m_line += ' ';
+    m_line += m_peer;
+    m_line += ' ';
+    if (method.empty())
+        m_line += '-';
+    else
+        appendPrintable(&m_line, {method.data(), method.size()}, 16);
+    m_line += ' ';
+    if (target.empty())
+        m_line += '-';
+    else
+        appendPrintable(&m_line, {target.data(), std::min(target.size(), target.find('?'))}, 100);
+    if (!answer.order.empty()) {
+        m_line += " order=";
+        appendPrintable(&m_line, answer.order, 40);
+    }
     m_outcome = std::to_string(answer.status);
-    if (!answer.outcome.empty())
-        m_outcome += ' ' + answer.outcome;
+    if (!answer.outcome.empty()) {
+        m_outcome += ' ';
+        m_outcome += answer.outcome;
+    }
 
     // The answer is small and whole: written as one buffer, head and body, rather than through
     // Beast's serializer, which costs more than the answer itself.
@@ -366,7 +382,9 @@ void Session::onWrite(beast::error_code ec, std::size_t)
                 "): " + (m_expired ? std::string("the client did not take it in time") : ec.message()));
         return;
     }
-    logLine(m_line + " -> " + m_outcome);
+    m_line += " -> ";
+    m_line += m_outcome;
+    logLine(std::move(m_line));
     if (m_linger || (m_core.stopping && !m_keepAlive)) {
         lingerThenClose();
     } else if (!m_keepAlive) {

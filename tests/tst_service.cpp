@@ -544,6 +544,59 @@ private slots:
         QCOMPARE(statusOf(client.exchange(post(m_valid))), kept ? 200 : 0);
     }
 
+    // What a client sends reaches the log as printable ASCII, cut to its length, with the time of the
+    // answer and never the query.
+    void logLines_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QString>("line"); // after the time and the peer
+        const std::string path(protocol::VerifyPath);
+        QTest::newRow("verification")
+            << QByteArray::fromStdString(post(m_valid).insert(5 + path.size(), "?key=secret"))
+            << QStringLiteral("POST ") + QRegularExpression::escape(QString::fromStdString(path)) +
+                   QStringLiteral(" order=QV\\d{8}[0-9A-Z]{13} -> 200 pass");
+        QTest::newRow("bidi and backslash")
+            << QByteArray("GET /\xe2\x80\xae\\?x HTTP/1.1\r\nHost: x\r\n\r\n")
+            << QStringLiteral("GET /\\\\xe2\\\\x80\\\\xae\\\\x5c -> 404 not found");
+        QTest::newRow("long target") << "GET /" + QByteArray(150, 'a') + " HTTP/1.1\r\nHost: x\r\n\r\n"
+                                     << QStringLiteral("GET /a{99}\\.\\.\\. -> 404 not found");
+        QTest::newRow("order with escapes")
+            << QByteArray::fromStdString(post("{\"hash\":\"" + Digest.toStdString() +
+                                              "\",\"quorvelOrder\":\"\\u001b[2J\\u202e" +
+                                              std::string(40, 'Q') + "\",\"type\":\"7\"}"))
+            << QStringLiteral(
+                   "POST \\S+ order=\\\\x1b\\[2J\\\\xe2\\\\x80\\\\xaeQ{21}\\.\\.\\. -> 200 unknown order");
+    }
+    void logLines()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(QString, line);
+        {
+            std::lock_guard<std::mutex> lock(m_logMutex);
+            m_log.clear();
+        }
+        const QString before =
+            QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+        auto service = serve();
+        QVERIFY(statusOf(Client(service->port()).exchange(request.toStdString())) != 0);
+        service.reset();
+        const QString after =
+            QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+        std::lock_guard<std::mutex> lock(m_logMutex);
+        const QRegularExpression answered(QStringLiteral("^(\\S+ \\S+) 127\\.0\\.0\\.1:\\d+ (.*)$"),
+                                          QRegularExpression::MultilineOption);
+        QStringList lines;
+        for (auto it = answered.globalMatch(QString::fromStdString(m_log)); it.hasNext();) {
+            const auto match = it.next();
+            QVERIFY2(before <= match.captured(1) && match.captured(1) <= after,
+                     qPrintable(match.captured(1)));
+            lines << match.captured(2);
+        }
+        QCOMPARE(lines.size(), 1);
+        QVERIFY2(QRegularExpression(QLatin1Char('^') + line + QLatin1Char('$')).match(lines[0]).hasMatch(),
+                 qPrintable(lines[0]));
+    }
+
     void tlsPolicy()
     {
         // Per client: the highest version it offers (0: TLS 1.3) and its ciphers; "-": refused. The
