@@ -5,8 +5,10 @@
 #include <boost/asio/dispatch.hpp>
 #include <boost/asio/post.hpp>
 
+#include <linux/sockios.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 
 #include <charconv>
@@ -416,7 +418,10 @@ void Session::drain()
     beast::get_lowest_layer(m_stream).async_read_some(
         net::buffer(m_drain), [self = shared_from_this()](beast::error_code ec, std::size_t n) {
             self->m_drained += n;
-            if (!ec && self->m_drained < LingerLimit)
+            int unacknowledged = 0;
+            const int fd = beast::get_lowest_layer(self->m_stream).socket().native_handle();
+            if (!ec && (self->m_drained < LingerLimit ||
+                        (::ioctl(fd, SIOCOUTQ, &unacknowledged) == 0 && unacknowledged > 0)))
                 self->drain();
             else
                 beast::get_lowest_layer(self->m_stream).close();

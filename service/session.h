@@ -144,6 +144,9 @@ private:
 
     void lingerThenClose();
 
+    // Reads and drops what the client still sends until it closes, the linger time is up, or
+    // LingerLimit is read and the client has acknowledged every byte of the answers: a close with
+    // unread input resets the connection, and the reset throws away answers not yet delivered.
     void drain();
 
     std::shared_ptr<ssl::context> m_tls;
