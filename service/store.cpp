@@ -77,14 +77,20 @@ EvidenceRecord readRow(sqlite3_stmt *stmt)
     return record;
 }
 
+// The folder a path names a file in.
+std::string folderOf(const std::string &path)
+{
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
 // SQLite's own message for all of these is "unable to open database file".
 std::string cannotCreate(const std::string &path, bool existed)
 {
     struct stat st;
     if (existed)
         return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? "is a directory" : std::string();
-    const std::size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const std::string folder = folderOf(path);
     if (::stat(folder.c_str(), &st) != 0)
         return "the folder " + folder + " does not exist";
     if (!S_ISDIR(st.st_mode))
@@ -148,9 +154,7 @@ EvidenceStore::EvidenceStore(std::string path, sqlite3 *db)
 {
     // The folder's entries for a file moved over the path, created or removed; the file's own
     // writes are watched from the file on (see follow()).
-    const std::size_t slash = m_path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : m_path.substr(0, slash);
-    if (m_watchFd >= 0 && ::inotify_add_watch(m_watchFd, folder.c_str(),
+    if (m_watchFd >= 0 && ::inotify_add_watch(m_watchFd, folderOf(m_path).c_str(),
                                               IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
                                                   IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR) < 0) {
         ::close(m_watchFd);
@@ -392,7 +396,6 @@ EvidenceStore::Lookup EvidenceStore::find(const std::string &order, EvidenceReco
     // Taken before the lookup, so that a record kept under a state was read in that state or later;
     // it is used only while the state lasts.
     const State now = state();
-    const unsigned file = now.file;
     if (now.keepable) {
         std::shared_lock<std::shared_mutex> lock(m_foundMutex);
         const auto it = m_found.find(order);
@@ -401,7 +404,7 @@ EvidenceStore::Lookup EvidenceStore::find(const std::string &order, EvidenceReco
             return Lookup::Found;
         }
     }
-    sqlite3_stmt *stmt = borrowLookup(file, error);
+    sqlite3_stmt *stmt = borrowLookup(now.file, error);
     if (!stmt)
         return Lookup::Failed;
     Lookup result = Lookup::Failed;
@@ -417,9 +420,9 @@ EvidenceStore::Lookup EvidenceStore::find(const std::string &order, EvidenceReco
     }
     if (result == Lookup::Failed)
         *error = lastError(sqlite3_db_handle(stmt), m_path);
-    giveBack(stmt, file);
+    giveBack(stmt, now.file);
     // Only records found are kept: an unknown order is asked of the database each time, so that a
-    // record preserved a moment ago is found however the counter was read.
+    // record preserved a moment ago is found whenever the state was taken.
     if (result == Lookup::Found && now.keepable) {
         std::unique_lock<std::shared_mutex> lock(m_foundMutex);
         if (m_foundGeneration != now.generation || m_found.size() >= FoundLimit) {
