@@ -181,13 +181,12 @@ void HttpsServer::Core::sweepLater()
     sweepTimer.async_wait([this](beast::error_code ec) {
         if (ec)
             return;
-        const long long now = std::chrono::steady_clock::now().time_since_epoch().count();
         std::vector<std::shared_ptr<Session>> due; // released outside the lock their end takes
         {
             std::lock_guard<std::mutex> lock(mutex);
             for (const auto &weak : sessions) {
                 auto s = weak.lock();
-                if (s && s->due(now))
+                if (s && s->due())
                     due.push_back(std::move(s));
             }
         }

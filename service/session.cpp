@@ -85,11 +85,17 @@ bool Session::evict()
     return true;
 }
 
+bool Session::due() const
+{
+    const long long deadline = m_deadline;
+    return deadline != 0 && nowTicks() >= deadline;
+}
+
 void Session::expire()
 {
     net::post(m_stream.get_executor(), [self = shared_from_this()] {
         // Unless the connection moved on to a new deadline meanwhile.
-        if (!self->due(nowTicks()))
+        if (!self->due())
             return;
         self->clearDeadline();
         self->m_expired = true;
@@ -162,13 +168,18 @@ void Session::newParser()
     m_parser->body_limit(BodyLimit);
 }
 
-bool Session::parseBuffered()
+beast::error_code Session::putBuffered()
 {
-    newParser();
     beast::error_code ec;
     while (!ec && !m_parser->is_done() && m_buffer.size() > 0)
         m_buffer.consume(m_parser->put(m_buffer.data(), ec));
-    return !ec && m_parser->is_done();
+    return ec == http::error::need_more ? beast::error_code() : ec;
+}
+
+bool Session::parseBuffered()
+{
+    newParser();
+    return !putBuffered() && m_parser->is_done();
 }
 
 void Session::readHeader()
@@ -278,11 +289,7 @@ void Session::onHeader(beast::error_code ec, std::size_t received)
     }
     // Mostly the body came with the header: parsed from the buffer, it saves an asynchronous read
     // that would find it there.
-    beast::error_code bodyError;
-    while (!bodyError && !m_parser->is_done() && m_buffer.size() > 0)
-        m_buffer.consume(m_parser->put(m_buffer.data(), bodyError));
-    if (bodyError == http::error::need_more)
-        bodyError = {};
+    const beast::error_code bodyError = putBuffered();
     if (bodyError || m_parser->is_done())
         onBody(bodyError, 0);
     else

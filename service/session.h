@@ -71,13 +71,9 @@ public:
     // when another caller already claimed it.
     bool evict();
 
-    // Whether the request being read or the answer being written is past its deadline (steady
-    // clock ticks), and closing it for that; both from any thread.
-    bool due(long long now) const
-    {
-        const long long deadline = m_deadline;
-        return deadline != 0 && now >= deadline;
-    }
+    // Whether the request being read or the answer being written is past its deadline, and closing
+    // it for that; both from any thread.
+    bool due() const;
     void expire();
 
 private:
@@ -107,6 +103,9 @@ private:
     void nextRequest();
 
     void newParser();
+
+    // Feeds the parser what is buffered, reading nothing more; an error, not "need more".
+    beast::error_code putBuffered();
 
     // The next request from what is buffered, reading nothing more: true when it is there whole.
     bool parseBuffered();
