@@ -185,13 +185,6 @@ void appendTimestamp(std::string *out)
     out->append(fraction, sizeof fraction);
 }
 
-std::string printable(const std::string &text, std::size_t max)
-{
-    std::string out;
-    appendPrintable(&out, text, max);
-    return out;
-}
-
 void appendPrintable(std::string *out, std::string_view text, std::size_t max)
 {
     static const char Hex[] = "0123456789abcdef";

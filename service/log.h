@@ -25,8 +25,8 @@ bool flushLog(std::chrono::milliseconds deadline);
 std::string timestamp();
 void appendTimestamp(std::string *out);
 
-// Client-controlled text for the log: printable ASCII only, at most max characters then "...".
-std::string printable(const std::string &text, std::size_t max);
+// Appends client-controlled text for the log: printable ASCII only, at most max characters then
+// "...".
 void appendPrintable(std::string *out, std::string_view text, std::size_t max);
 
 // Why the server dropped a connection without an answer (or with a refusal before closing).
