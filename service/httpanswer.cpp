@@ -14,11 +14,20 @@ HttpAnswer tooLarge()
     return {413, "text/plain; charset=utf-8", "request body over 64 KiB\n", {}, "body too large"};
 }
 
+std::string_view pathOf(std::string_view target)
+{
+    return target.substr(0, target.find('?'));
+}
+
+bool isVerifyPost(std::string_view method, std::string_view target)
+{
+    return method == "POST" && pathOf(target) == protocol::VerifyPath;
+}
+
 HttpAnswer answerRequest(const std::string &method, const std::string &target, const std::string &body,
                          EvidenceStore &store)
 {
-    // The query, if any, is not part of the path.
-    if (method != "POST" || target.substr(0, target.find('?')) != protocol::VerifyPath)
+    if (!isVerifyPost(method, target))
         return notFound();
     VerificationAnswer answer = answerVerification(body, store);
     return {200, "application/json; charset=utf-8", std::move(answer.json), std::move(answer.order),

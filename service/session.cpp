@@ -1,7 +1,5 @@
 #include "service/session.h"
 
-#include "core/protocol.h"
-
 #include <boost/asio/dispatch.hpp>
 #include <boost/asio/post.hpp>
 
@@ -210,7 +208,8 @@ bool Session::readFailed(const beast::error_code &ec, std::size_t received)
         return false;
     }
     if (ec == http::error::body_limit) {
-        refuse(isVerifyPost() ? tooLarge() : notFound());
+        const auto &req = m_parser->get();
+        refuse(::isVerifyPost(req.method_string(), req.target()) ? tooLarge() : notFound());
         return true;
     }
     if (ec == http::error::header_limit || ec == http::error::buffer_overflow) {
@@ -224,13 +223,6 @@ bool Session::readFailed(const beast::error_code &ec, std::size_t received)
         return true;
     }
     return false;
-}
-
-bool Session::isVerifyPost() const
-{
-    const auto &req = m_parser->get();
-    const std::string target(req.target());
-    return req.method_string() == "POST" && target.substr(0, target.find('?')) == protocol::VerifyPath;
 }
 
 bool Session::stopped()
@@ -343,7 +335,7 @@ void Session::respond(HttpAnswer answer, bool keepAlive, bool linger)
     if (target.empty())
         m_line += '-';
     else
-        appendPrintable(&m_line, {target.data(), std::min(target.size(), target.find('?'))}, 100);
+        appendPrintable(&m_line, pathOf(target), 100);
     if (!answer.order.empty()) {
         m_line += " order=";
         appendPrintable(&m_line, answer.order, 40);

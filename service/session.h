@@ -117,8 +117,6 @@ private:
     // Whatever went wrong while reading: true when the session goes on with an answer.
     bool readFailed(const beast::error_code &ec, std::size_t received);
 
-    bool isVerifyPost() const;
-
     // Whether the server closed the connection or stopped it (see stop()); a stopped one lingers.
     bool stopped();
 
